@@ -1,0 +1,11 @@
+#include "widget.h"
+
+#include <QApplication>
+
+int main(int argc, char **argv)
+{
+    QApplication application(argc, argv);
+    Widget widget;
+    widget.show();
+    return application.exec();
+}

@@ -1,0 +1,101 @@
+#include "filenames.h"
+#include "myprogressbar.h"
+#include "ui_widget.h"
+#include "widget.h"
+
+#include <QDebug>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QSaveFile>
+#include <QTextStream>
+#include <QUrl>
+
+#include <climits>
+
+void Widget::startNextDownload()
+{
+    qDebug() << "downlist : " << downloadList;
+
+    if (downloadList.isEmpty()) {
+        if (updateIncomplete) {
+            // The installation does not hold the server's release: keep the old manifest so
+            // that the next run fetches what is missing.
+            qDebug() << "update incomplete, update.xml kept";
+        } else {
+            storeServerManifest();
+            qDebug() << "Xml updated";
+        }
+        launchTool();
+    }
+
+    const QString entry = downloadList.first();
+    const QUrl url(entry, QUrl::TolerantMode);
+    const QString name = entry.mid(serverUrl.size() + 1);
+    const QString localPath = localPathForName(name);
+
+    const int lastSlash = localPath.lastIndexOf('/');
+    if (lastSlash >= 0) {
+        const QString directory = localPath.left(lastSlash);
+        if (!QDir().exists(directory))
+            qDebug() << QDir().mkpath(directory);
+    }
+
+    downloadFile = new QFile(localPath + stagingSuffix);
+    if (!downloadFile->open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        showMessage(tr("Unable to save the file %1: %2.").arg(localPath, downloadFile->errorString()));
+        delete downloadFile;
+        downloadFile = nullptr;
+        return;
+    }
+    downloadName = name;
+
+    const int position = totalFiles - downloadList.size() + 1;
+    ui->tipLabel->setText(tr("Updating ") + localPath + " (" + QString::number(position) + "/" +
+                          QString::number(totalFiles) + ")");
+
+    reply = networkManager.get(QNetworkRequest(url));
+    connect(reply, SIGNAL(finished()), this, SLOT(downloadFinished()));
+    connect(reply, SIGNAL(readyRead()), this, SLOT(downloadReadyRead()));
+    connect(reply, SIGNAL(downloadProgress(qint64, qint64)), this,
+            SLOT(updateDataReadProgress(qint64, qint64)));
+
+    if (!downloadList.isEmpty())
+        downloadList.removeFirst();
+}
+
+void Widget::storeServerManifest()
+{
+    // The manifest is written beside the old one and swapped in only when complete: a
+    // truncated update.xml would stop every later run.
+    QSaveFile file("update.xml");
+    const QFileInfo old("update.xml");
+    const bool readOnly = old.exists() && !(old.permissions() & QFileDevice::WriteOwner);
+    if (readOnly || !file.open(QIODevice::WriteOnly | QIODevice::Text)) {
+        qDebug() << "open update.xml failed";
+        return;
+    }
+    QTextStream stream(&file);
+    stream.setCodec("UTF-8");
+    serverManifest.save(stream, 4, QDomNode::EncodingFromTextStream);
+    stream.flush();
+    if (stream.status() != QTextStream::Ok || !file.commit())
+        qDebug() << "open update.xml failed";
+}
+
+void Widget::downloadReadyRead()
+{
+    if (downloadFile)
+        downloadFile->write(reply->readAll());
+}
+
+void Widget::updateDataReadProgress(qint64 bytesRead, qint64 totalBytes)
+{
+    // Without a stated size (0 or -1) there is no percentage to show.
+    if (totalBytes <= 0)
+        return;
+    const double percent = static_cast<double>(bytesRead) * 100.0 / static_cast<double>(totalBytes);
+    progressBar->setValue(static_cast<int>(qBound<double>(INT_MIN, percent, INT_MAX)));
+}

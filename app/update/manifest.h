@@ -1,0 +1,21 @@
+#ifndef CORVANTILE_MANIFEST_H
+#define CORVANTILE_MANIFEST_H
+
+#include <QMap>
+#include <QString>
+
+class QDomDocument;
+
+// File name to file version, ascending by name.
+using FileTable = QMap<QString, QString>;
+using TextMap = QMap<QString, QString>;
+
+// Text of the first direct child element of the root with the given tag name, or empty text.
+QString elementText(const QDomDocument &document, const QString &tagName);
+
+// Reads the entries of the first Files element. Digests and signatures are recorded, under the
+// name exactly as the manifest writes it, only where their text is non-empty and their element
+// is named "MD5" or "Signature"; pass null for a map that is not wanted.
+FileTable readFileTable(const QDomDocument &document, TextMap *digests, TextMap *signatures);
+
+#endif // CORVANTILE_MANIFEST_H

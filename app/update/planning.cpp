@@ -1,0 +1,50 @@
+#include "filenames.h"
+#include "manifest.h"
+#include "versioncheck.h"
+#include "widget.h"
+
+#include <QFile>
+#include <QMessageBox>
+
+#include <cstdlib>
+
+void Widget::planDownloads()
+{
+    // The local manifest's digests describe the installed files, not the new ones: a download is
+    // checked only against what the server's manifest gives for it.
+    FileTable localFiles = readFileTable(localManifest, nullptr, nullptr);
+    const FileTable serverFiles = parseFileTable(serverManifest);
+
+    const QString unsafeName = firstUnsafeName(serverFiles.keys());
+    if (!unsafeName.isNull()) {
+        // Nothing has been deleted or downloaded yet; the installation stays as it is.
+        showMessage(tr("Update refused: the server's manifest names the unsafe file \"%1\".")
+                        .arg(unsafeName));
+        std::exit(EXIT_FAILURE);
+    }
+
+    for (auto server = serverFiles.constBegin(); server != serverFiles.constEnd(); ++server) {
+        const auto local = localFiles.find(server.key());
+        if (local == localFiles.end()) {
+            downloadList.append(serverUrl + "/" + server.key());
+            continue;
+        }
+        if (compareVersions(local.value(), server.value()) == -1)
+            downloadList.append(serverUrl + "/" + server.key());
+        localFiles.erase(local);
+    }
+    totalFiles = downloadList.size();
+
+    startNextDownload();
+
+    for (auto obsolete = localFiles.constBegin(); obsolete != localFiles.constEnd(); ++obsolete) {
+        // A local manifest is as old as the last server's: its names get the same scrutiny.
+        if (isSafeFileName(obsolete.key()) && QFile::exists(localPathForName(obsolete.key())))
+            QFile::remove(localPathForName(obsolete.key()));
+    }
+}
+
+void Widget::showMessage(const QString &text)
+{
+    QMessageBox::information(this, "CorvantileUpdate", text);
+}

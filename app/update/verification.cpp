@@ -1,0 +1,103 @@
+#include "filenames.h"
+#include "md5context.h"
+#include "platformfile.h"
+#include "signature.h"
+#include "widget.h"
+
+#include <QDebug>
+#include <QFile>
+#include <QFileInfo>
+#include <QNetworkReply>
+
+#include <cstdlib>
+#include <string>
+
+namespace {
+
+// Qt reports no error for a redirect or other non-2xx status it does not treat as failure; such
+// a body is a server's page, never the file.
+QString downloadError(QNetworkReply *reply)
+{
+    if (reply->error() != QNetworkReply::NoError)
+        return reply->errorString();
+    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    if (status.isValid() && (status.toInt() < 200 || status.toInt() > 299)) {
+        return QString("HTTP status %1 %2")
+            .arg(status.toInt())
+            .arg(reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString());
+    }
+    return QString();
+}
+
+std::string nativeName(const QString &path)
+{
+    return path.toUtf8().toStdString();
+}
+
+} // namespace
+
+void Widget::downloadFinished()
+{
+    downloadFile->flush();
+    downloadFile->close();
+
+    const QString stagingPath = downloadFile->fileName();
+    const QString targetPath = stagingPath.chopped(stagingSuffix.size());
+    const QString failure = downloadError(reply);
+    reply->deleteLater();
+
+    if (!failure.isNull()) {
+        QFile::remove(stagingPath);
+        updateIncomplete = true;
+        showMessage(tr("Download failed: %1.").arg(failure));
+    } else {
+        const auto expected = fileDigests.constFind(downloadName);
+        if (expected != fileDigests.constEnd()) {
+            const std::string computed = md5OfFile(nativeName(stagingPath));
+            qDebug() << stagingPath.toUtf8().constData() << computed.c_str();
+            qDebug() << expected.value();
+            if (QString::fromStdString(computed) != expected.value())
+                rejectDownload(tr("Downloading ") + targetPath + tr(" failed! Check MD5 error."));
+            qDebug() << QString("download " + targetPath) << " correctly.";
+
+            const auto signature = fileSignatures.constFind(downloadName);
+            if (signature != fileSignatures.constEnd()) {
+                if (!checkSignature(signature.value(), expected.value()))
+                    rejectDownload(tr("Downloading ") + targetPath +
+                                   tr(" failed! Check signature error."));
+                qDebug() << QString("validate " + targetPath) << " correctly.";
+            }
+        }
+        if (!installStagedFile(stagingPath, targetPath))
+            updateIncomplete = true;
+    }
+
+    delete downloadFile;
+    downloadFile = nullptr;
+    startNextDownload();
+}
+
+bool Widget::installStagedFile(const QString &stagingPath, const QString &targetPath)
+{
+    // One replace in place of remove-then-rename: the target holds its old or its new content
+    // at every moment, never nothing.
+    const bool hadOldFile = QFileInfo::exists(targetPath);
+    std::string error;
+    const bool replaced = replaceFile(nativeName(stagingPath), nativeName(targetPath), &error);
+    qDebug() << "remove " << targetPath << (hadOldFile && replaced);
+    qDebug() << "rename " << replaced;
+    if (!replaced) {
+        QFile::remove(stagingPath);
+        showMessage(tr("Unable to install the file %1: %2.")
+                        .arg(targetPath, QString::fromStdString(error)));
+    }
+    return replaced;
+}
+
+void Widget::rejectDownload(const QString &text)
+{
+    // The staging file stays for inspection; the installation keeps the files it had and the
+    // old update.xml. A rejection is a failure to whoever started the updater.
+    showMessage(text);
+    std::exit(EXIT_FAILURE);
+}

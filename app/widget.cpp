@@ -1,0 +1,55 @@
+#include "widget.h"
+#include "ui_widget.h"
+
+#include "myprogressbar.h"
+
+#include <QBrush>
+#include <QMouseEvent>
+#include <QPalette>
+#include <QPixmap>
+
+Widget::Widget(QWidget *parent)
+    : QWidget(parent), ui(new Ui::Widget), reply(nullptr), downloadFile(nullptr), totalFiles(0),
+      dragging(false), dragOffset(0, 0), progressBar(nullptr), updateIncomplete(false)
+{
+    ui->setupUi(this);
+    setWindowTitle("CorvantileUpdate");
+
+    setAutoFillBackground(true);
+    QPalette palette;
+    palette.setBrush(QPalette::All, QPalette::Window, QBrush(QPixmap("pic2/bg2.png")));
+    setPalette(palette);
+
+    progressBar = new MyProgressBar(this);
+    progressBar->move(295, 240);
+    progressBar->show();
+    progressBar->setValue(0);
+
+    ui->backgroundLabel->setPixmap(QPixmap("pic2/progressBarBackground.png"));
+
+    loadLocalManifest();
+}
+
+Widget::~Widget()
+{
+    delete ui;
+}
+
+void Widget::mousePressEvent(QMouseEvent *event)
+{
+    if (event->button() == Qt::LeftButton) {
+        dragging = true;
+        dragOffset = event->pos();
+    }
+}
+
+void Widget::mouseReleaseEvent(QMouseEvent *)
+{
+    dragging = false;
+}
+
+void Widget::mouseMoveEvent(QMouseEvent *event)
+{
+    if (dragging)
+        move(event->globalPos() - dragOffset);
+}

@@ -1,0 +1,85 @@
+#ifndef CORVANTILE_WIDGET_H
+#define CORVANTILE_WIDGET_H
+
+#include <QDomDocument>
+#include <QMap>
+#include <QNetworkAccessManager>
+#include <QPoint>
+#include <QString>
+#include <QStringList>
+#include <QWidget>
+
+class MyProgressBar;
+class QFile;
+class QMouseEvent;
+class QNetworkReply;
+
+namespace Ui {
+class Widget;
+}
+
+// The updater window. It is also the controller of the one update run: every piece of state of
+// the run is a member, and every network signal of the run arrives at one of its private slots.
+class Widget : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit Widget(QWidget *parent = nullptr);
+    ~Widget() override;
+
+protected:
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+
+private slots:
+    void httpFinished();
+    void downloadFinished();
+    void downloadReadyRead();
+    void updateDataReadProgress(qint64 bytesRead, qint64 totalBytes);
+
+private:
+    // Manifest reading
+    void loadLocalManifest();
+    QMap<QString, QString> parseFileTable(const QDomDocument &document);
+
+    // Version check
+    void requestServerManifest(const QUrl &url);
+    [[noreturn]] void launchTool();
+
+    // Planning, queue, installation
+    void planDownloads();
+    bool refuseUnsafeServerNames();
+    void startNextDownload();
+    void storeServerManifest();
+    bool installStagedFile(const QString &stagingPath, const QString &targetPath);
+    [[noreturn]] void rejectDownload(const QString &text);
+    void showMessage(const QString &text);
+
+    friend class TestWidget;
+
+    Ui::Widget *ui;
+    QDomDocument localManifest;
+    QDomDocument serverManifest;
+    QNetworkAccessManager networkManager;
+    QNetworkReply *reply;
+    QString serverUrl;
+    QStringList downloadList;
+    QFile *downloadFile;
+    int totalFiles;
+    bool dragging;
+    QPoint dragOffset;
+    MyProgressBar *progressBar;
+    QMap<QString, QString> fileDigests;
+    QMap<QString, QString> fileSignatures;
+
+    // The manifest name of the file in flight, exactly as the server writes it: its digest and
+    // signature are looked up under this name, not under the local path derived from it.
+    QString downloadName;
+    // Set when a planned file could not be installed; the old manifest is then kept so that the
+    // next run fetches that file again.
+    bool updateIncomplete;
+};
+
+#endif // CORVANTILE_WIDGET_H

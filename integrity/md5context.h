@@ -1,0 +1,42 @@
+#ifndef CORVANTILE_INTEGRITY_MD5CONTEXT_H
+#define CORVANTILE_INTEGRITY_MD5CONTEXT_H
+
+#include <cstddef>
+#include <cstdint>
+#include <fstream>
+#include <string>
+
+// RFC 1321 MD5 of a downloaded file. The manifest's digests were made from files read in Windows
+// text mode, so updateFromStream() hashes the bytes that such reading delivers: CR LF counts as LF
+// and the first 0x1A ends the file. The rules are applied here on every platform, which is why the
+// stream must be opened in binary mode (see openInputFile()).
+class Md5Context
+{
+public:
+    Md5Context();
+
+    void reset();
+    void update(const unsigned char *data, unsigned int length);
+    // Reads the stream to its end, 1024 bytes at a time, and closes it. A stream that failed to
+    // open is left alone, so a missing file hashes as empty input.
+    void updateFromStream(std::ifstream &stream);
+    // The digest of everything given so far. It is taken on a copy of the running state, so more
+    // data may follow and a repeated call returns the same text.
+    std::string hexDigest();
+
+private:
+    std::uint32_t state[4];
+    std::uint32_t bitCount[2];
+    unsigned char buffer[64];
+    unsigned char digest[16];
+    bool finished;
+};
+
+// Lower-case hexadecimal, high nibble first.
+std::string bytesToHex(const unsigned char *bytes, std::size_t length);
+
+// The digest the verifier compares with the manifest. A file that cannot be opened is not an error
+// here: it gives the digest of empty input, d41d8cd98f00b204e9800998ecf8427e.
+std::string md5OfFile(const std::string &utf8Path);
+
+#endif

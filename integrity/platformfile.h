@@ -1,0 +1,19 @@
+#ifndef CORVANTILE_INTEGRITY_PLATFORMFILE_H
+#define CORVANTILE_INTEGRITY_PLATFORMFILE_H
+
+#include <fstream>
+#include <string>
+
+// Paths cross this layer as UTF-8 so that a file is always found by its real name, whatever the
+// system's narrow code page would make of it.
+
+// Opens the file for reading in binary mode: the digest applies the text-mode rules itself, and a
+// runtime that translated as well would turn CR CR LF into a single LF.
+bool openInputFile(std::ifstream &stream, const std::string &utf8Path);
+
+// Puts the source in the target's place in one step, so that the target holds either its old or
+// its new content at every moment. On failure the target is untouched and, when `error` is given,
+// it receives a readable reason.
+bool replaceFile(const std::string &utf8Source, const std::string &utf8Target, std::string *error);
+
+#endif

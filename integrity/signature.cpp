@@ -1,0 +1,114 @@
+#include "signature.h"
+
+#include <QByteArray>
+
+#include <openssl/bio.h>
+#include <openssl/crypto.h>
+#include <openssl/err.h>
+#include <openssl/evp.h>
+#include <openssl/pem.h>
+#include <openssl/rsa.h>
+
+#include <cstring>
+#include <iostream>
+#include <memory>
+
+namespace {
+
+struct BioFree {
+    void operator()(BIO *bio) const { BIO_free(bio); }
+};
+struct PkeyFree {
+    void operator()(EVP_PKEY *key) const { EVP_PKEY_free(key); }
+};
+struct PkeyContextFree {
+    void operator()(EVP_PKEY_CTX *context) const { EVP_PKEY_CTX_free(context); }
+};
+
+using BioPointer = std::unique_ptr<BIO, BioFree>;
+using PkeyPointer = std::unique_ptr<EVP_PKEY, PkeyFree>;
+using PkeyContextPointer = std::unique_ptr<EVP_PKEY_CTX, PkeyContextFree>;
+
+unsigned char *zeroedBuffer(std::size_t size)
+{
+    return new unsigned char[size]();
+}
+
+void reportUnreadableKey()
+{
+    OPENSSL_init_crypto(OPENSSL_INIT_LOAD_CRYPTO_STRINGS, nullptr);
+    char reason[512];
+    ERR_error_string_n(ERR_get_error(), reason, sizeof reason);
+    std::cout << "load public key failed[" << reason << "]" << std::endl;
+}
+
+// The public-key operation with PKCS #1 v1.5 type 1 padding and no digest algorithm: the block the
+// publisher enclosed is the digest text itself, not a DigestInfo. Returns the recovered length or
+// -1.
+int recoverBlock(EVP_PKEY *key, const unsigned char *signature, std::size_t modulusLength,
+                 unsigned char *out)
+{
+    PkeyContextPointer context(EVP_PKEY_CTX_new(key, nullptr));
+    if (!context || EVP_PKEY_verify_recover_init(context.get()) <= 0 ||
+        EVP_PKEY_CTX_set_rsa_padding(context.get(), RSA_PKCS1_PADDING) <= 0)
+        return -1;
+    std::size_t outLength = modulusLength;
+    if (EVP_PKEY_verify_recover(context.get(), out, &outLength, signature, modulusLength) <= 0 ||
+        outLength > modulusLength)
+        return -1;
+    return static_cast<int>(outLength);
+}
+
+} // namespace
+
+unsigned char *publicKey_decrypt(const unsigned char *signature, int signatureLength,
+                                 const char *pemText, int *decryptedLength)
+{
+    *decryptedLength = -1;
+    // Only errors of this call may be reported as the reason a key could not be read.
+    ERR_clear_error();
+
+    BioPointer bio(BIO_new_mem_buf(pemText, -1));
+    if (!bio)
+        std::cout << "BIO_new_mem_buf failed!" << std::endl;
+    PkeyPointer key(bio ? PEM_read_bio_PUBKEY(bio.get(), nullptr, nullptr, nullptr) : nullptr);
+    std::cout << "publicKey_decrypt " << static_cast<const void *>(key.get());
+    if (!key) {
+        reportUnreadableKey();
+        ERR_clear_error();
+        return zeroedBuffer(1);
+    }
+    bio.reset();
+
+    const int modulusLength = EVP_PKEY_get_size(key.get());
+    if (EVP_PKEY_get_base_id(key.get()) != EVP_PKEY_RSA || modulusLength <= 0)
+        return zeroedBuffer(1);
+
+    const std::size_t k = static_cast<std::size_t>(modulusLength);
+    unsigned char *out = zeroedBuffer(k + 1);
+    // The operation consumes exactly k bytes; a shorter signature cannot be valid and must not be
+    // read past its end.
+    if (!signature || signatureLength < modulusLength)
+        return out;
+
+    *decryptedLength = recoverBlock(key.get(), signature, k, out);
+    if (*decryptedLength < 0) {
+        // Callers read a failed result up to its first zero byte, so nothing may be left behind.
+        std::memset(out, 0, k + 1);
+        ERR_clear_error();
+    }
+    return out;
+}
+
+bool checkSignature(const QString &signatureText, const QString &expectedDigest)
+{
+    const QByteArray signature = QByteArray::fromBase64(signatureText.toLatin1());
+    int decryptedLength = -1;
+    const std::unique_ptr<unsigned char[]> decrypted(
+        publicKey_decrypt(reinterpret_cast<const unsigned char *>(signature.constData()),
+                          signature.size(), publicKeyPem, &decryptedLength));
+    const char *text = reinterpret_cast<const char *>(decrypted.get());
+    const QByteArray enclosed =
+        decryptedLength >= 0 ? QByteArray(text, decryptedLength) : QByteArray(text);
+    return enclosed == expectedDigest.toLatin1();
+}

@@ -1,0 +1,141 @@
+#include "manifest.h"
+
+#include <QDomDocument>
+#include <QtTest>
+
+class TestManifest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void elementTextReadsDirectChildrenOnly_data();
+    void elementTextReadsDirectChildrenOnly();
+    void fileTable_data();
+    void fileTable();
+    void indentationDoesNotMatter();
+    void missingFilesLeavesMapsUntouched();
+};
+
+static QDomDocument parse(const QString &xml)
+{
+    QDomDocument document;
+    if (!document.setContent(xml))
+        qFatal("test manifest does not parse: %s", qPrintable(xml));
+    return document;
+}
+
+void TestManifest::elementTextReadsDirectChildrenOnly_data()
+{
+    QTest::addColumn<QString>("xml");
+    QTest::addColumn<QString>("version");
+
+    QTest::newRow("plain") << "<u><Version>1.2.3</Version></u>" << "1.2.3";
+    QTest::newRow("nested is not found") << "<u><a><Version>1.2.3</Version></a></u>" << "";
+    QTest::newRow("first of two wins")
+        << "<u><Version>1.0.0</Version><Version>2.0.0</Version></u>" << "1.0.0";
+    QTest::newRow("tag compared exactly") << "<u><version>1.0.0</version></u>" << "";
+    QTest::newRow("text kept as written") << "<u><Version> 1.0.0 </Version></u>" << " 1.0.0 ";
+    QTest::newRow("text joined below the element")
+        << "<u><Version>1.<b>2</b>.<![CDATA[3]]></Version></u>" << "1.2.3";
+    QTest::newRow("no root") << "" << "";
+}
+
+void TestManifest::elementTextReadsDirectChildrenOnly()
+{
+    QFETCH(QString, xml);
+    QFETCH(QString, version);
+    QDomDocument document;
+    document.setContent(xml);
+    QCOMPARE(elementText(document, "Version"), version);
+}
+
+using Map = QMap<QString, QString>;
+Q_DECLARE_METATYPE(Map)
+
+void TestManifest::fileTable_data()
+{
+    QTest::addColumn<QString>("files");
+    QTest::addColumn<Map>("table");
+    QTest::addColumn<Map>("digests");
+    QTest::addColumn<Map>("signatures");
+
+    QTest::newRow("full entry")
+        << "<Files><f><n>a.dll</n><v>1.0.0</v><MD5>abc</MD5><Signature>c2ln</Signature></f></Files>"
+        << Map{{"a.dll", "1.0.0"}} << Map{{"a.dll", "abc"}} << Map{{"a.dll", "c2ln"}};
+    QTest::newRow("name and version only")
+        << "<Files><f><n>a</n><v>1</v></f></Files>" << Map{{"a", "1"}} << Map{} << Map{};
+    QTest::newRow("md5 in the wrong case gives no digest")
+        << "<Files><f><n>a</n><v>1</v><md5>abc</md5><Signature>s</Signature></f></Files>"
+        << Map{{"a", "1"}} << Map{} << Map{{"a", "s"}};
+    QTest::newRow("empty digest and signature are not recorded")
+        << "<Files><f><n>a</n><v>1</v><MD5/><Signature></Signature></f></Files>"
+        << Map{{"a", "1"}} << Map{} << Map{};
+    QTest::newRow("digest and signature only by position")
+        << "<Files><f><n>a</n><v>1</v><Signature>s</Signature><MD5>abc</MD5></f></Files>"
+        << Map{{"a", "1"}} << Map{} << Map{};
+    QTest::newRow("positions after the fourth are ignored")
+        << "<Files><f><n>a</n><v>1</v><MD5>d</MD5><Signature>s</Signature><MD5>x</MD5></f></Files>"
+        << Map{{"a", "1"}} << Map{{"a", "d"}} << Map{{"a", "s"}};
+    QTest::newRow("later duplicate wins only where non-empty")
+        << "<Files><f><n>a</n><v>1</v><MD5>old</MD5><Signature>s1</Signature></f>"
+           "<f><n>a</n><v>2</v><MD5>new</MD5><Signature/></f></Files>"
+        << Map{{"a", "2"}} << Map{{"a", "new"}} << Map{{"a", "s1"}};
+    QTest::newRow("comment before the name shifts the positions")
+        << "<Files><f><!--c--><n>a</n><v>1</v></f></Files>" << Map{{"", "a"}} << Map{} << Map{};
+    QTest::newRow("comment and text inside Files are entries of their own")
+        << "<Files><!--c-->text<f><n>a</n><v>1</v></f></Files>" << Map{{"", ""}, {"a", "1"}}
+        << Map{} << Map{};
+    QTest::newRow("only the first Files is read")
+        << "<Files><f><n>a</n><v>1</v></f></Files><Files><f><n>b</n><v>1</v></f></Files>"
+        << Map{{"a", "1"}} << Map{} << Map{};
+    QTest::newRow("nested Files is not read")
+        << "<x><Files><f><n>a</n><v>1</v></f></Files></x>" << Map{} << Map{} << Map{};
+    QTest::newRow("names kept exactly")
+        << "<Files><f><n> a</n><v>1</v></f><f><n>a</n><v>2</v></f><f><n>A</n><v>3</v></f></Files>"
+        << Map{{" a", "1"}, {"a", "2"}, {"A", "3"}} << Map{} << Map{};
+    QTest::newRow("free tag names for entry, name and version")
+        << "<Files><entry><file>sub/b.txt</file><ver>1.0.1</ver><MD5>m</MD5></entry></Files>"
+        << Map{{"sub/b.txt", "1.0.1"}} << Map{{"sub/b.txt", "m"}} << Map{};
+}
+
+void TestManifest::fileTable()
+{
+    QFETCH(QString, files);
+    QFETCH(Map, table);
+    QFETCH(Map, digests);
+    QFETCH(Map, signatures);
+
+    Map readDigests;
+    Map readSignatures;
+    const QDomDocument document = parse("<u><Version>1.0.0</Version>" + files + "</u>");
+    QCOMPARE(readFileTable(document, &readDigests, &readSignatures), table);
+    QCOMPARE(readDigests, digests);
+    QCOMPARE(readSignatures, signatures);
+}
+
+void TestManifest::indentationDoesNotMatter()
+{
+    const QString flat = "<u><Files><f><n>a</n><v>1</v><MD5>d</MD5></f></Files></u>";
+    const QString indented = "<u>\n    <Files>\n        <f>\n            <n>a</n>\n"
+                             "            <v>1</v>\n            <MD5>d</MD5>\n"
+                             "        </f>\n    </Files>\n</u>\n";
+    Map flatDigests;
+    Map indentedDigests;
+    QCOMPARE(readFileTable(parse(indented), &indentedDigests, nullptr),
+             readFileTable(parse(flat), &flatDigests, nullptr));
+    QCOMPARE(indentedDigests, flatDigests);
+    QCOMPARE(indentedDigests, (Map{{"a", "d"}}));
+}
+
+void TestManifest::missingFilesLeavesMapsUntouched()
+{
+    Map digests{{"kept", "d"}};
+    Map signatures{{"kept", "s"}};
+    QVERIFY(readFileTable(parse("<u><Version>1.0.0</Version></u>"), &digests, &signatures)
+                .isEmpty());
+    QCOMPARE(digests, (Map{{"kept", "d"}}));
+    QCOMPARE(signatures, (Map{{"kept", "s"}}));
+}
+
+QTEST_APPLESS_MAIN(TestManifest)
+#include "tst_manifest.moc"

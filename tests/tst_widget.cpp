@@ -1,0 +1,198 @@
+#include "myprogressbar.h"
+#include "ui_widget.h"
+#include "widget.h"
+
+#include <QFile>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QProgressBar>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QtTest>
+
+class TestWidget : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void windowLooksAsDesigned();
+    void startsWithEmptyIndicator();
+    void dragging_data();
+    void dragging();
+    void startUpWithoutUsableManifest_data();
+    void startUpWithoutUsableManifest();
+    void startUpRequestsServerManifest();
+
+private:
+    void write(const QString &name, const QByteArray &content);
+    void press(Widget &widget, Qt::MouseButton button, QPoint pos);
+    void release(Widget &widget, Qt::MouseButton button);
+    void moveTo(Widget &widget, QPoint global, Qt::MouseButtons held);
+
+    QTemporaryDir *directory = nullptr;
+    QString oldDirectory;
+};
+
+void TestWidget::init()
+{
+    directory = new QTemporaryDir;
+    oldDirectory = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(directory->path()));
+}
+
+void TestWidget::cleanup()
+{
+    QDir::setCurrent(oldDirectory);
+    delete directory;
+}
+
+void TestWidget::write(const QString &name, const QByteArray &content)
+{
+    QFile file(name);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(content);
+}
+
+void TestWidget::windowLooksAsDesigned()
+{
+    // No pictures in this directory: the window must come up all the same.
+    QTest::ignoreMessage(QtDebugMsg, "update.xml not exist.");
+    Widget widget;
+    QCOMPARE(widget.windowTitle(), QString("CorvantileUpdate"));
+    QCOMPARE(widget.size(), QSize(960, 580));
+    QCOMPARE(widget.font().family(), QString::fromUtf8("微软雅黑"));
+    QVERIFY(widget.autoFillBackground());
+    QCOMPARE(widget.windowType(), Qt::Window);
+    QVERIFY(!(widget.windowFlags() & Qt::FramelessWindowHint));
+
+    QCOMPARE(widget.ui->tipLabel->text(), QString::fromUtf8("钱包更新中..."));
+    QCOMPARE(widget.ui->tipLabel->geometry(), QRect(304, 278, 351, 20));
+    QCOMPARE(widget.ui->tipLabel->alignment(), Qt::AlignCenter);
+    QCOMPARE(widget.ui->tipLabel->styleSheet(), QString("color: rgb(255, 255, 255);"));
+    QCOMPARE(widget.ui->backgroundLabel->geometry(), QRect(226, 198, 511, 132));
+    QCOMPARE(widget.ui->backgroundLabel->text(), QString());
+    QCOMPARE(widget.ui->backgroundLabel->styleSheet(), QString("color: rgba(0, 0, 0, 40);"));
+    QCOMPARE(widget.progressBar->geometry(), QRect(295, 240, 376, 12));
+
+    // Children are drawn in list order: panel, caption, indicator from bottom to top.
+    QList<QWidget *> stacking;
+    for (QObject *child : widget.children()) {
+        if (child->isWidgetType())
+            stacking.append(static_cast<QWidget *>(child));
+    }
+    QCOMPARE(stacking, (QList<QWidget *>{widget.ui->backgroundLabel, widget.ui->tipLabel,
+                                         widget.progressBar}));
+}
+
+void TestWidget::startsWithEmptyIndicator()
+{
+    QTest::ignoreMessage(QtDebugMsg, "update.xml not exist.");
+    Widget widget;
+    QProgressBar *bar = widget.progressBar->findChild<QProgressBar *>();
+    QCOMPARE(bar->value(), 0);
+    QCOMPARE(widget.progressBar->findChild<QLabel *>()->pos(), QPoint(0, 0));
+}
+
+void TestWidget::press(Widget &widget, Qt::MouseButton button, QPoint pos)
+{
+    QMouseEvent event(QEvent::MouseButtonPress, pos, widget.mapToGlobal(pos), button, button,
+                      Qt::NoModifier);
+    QApplication::sendEvent(&widget, &event);
+}
+
+void TestWidget::release(Widget &widget, Qt::MouseButton button)
+{
+    QMouseEvent event(QEvent::MouseButtonRelease, QPoint(), QPoint(), button, Qt::NoButton,
+                      Qt::NoModifier);
+    QApplication::sendEvent(&widget, &event);
+}
+
+void TestWidget::moveTo(Widget &widget, QPoint global, Qt::MouseButtons held)
+{
+    QMouseEvent event(QEvent::MouseMove, widget.mapFromGlobal(global), global, Qt::NoButton, held,
+                      Qt::NoModifier);
+    QApplication::sendEvent(&widget, &event);
+}
+
+void TestWidget::dragging_data()
+{
+    QTest::addColumn<QString>("gesture");
+    QTest::addColumn<bool>("moves");
+    QTest::newRow("left button drags") << "left" << true;
+    QTest::newRow("right button does not") << "right" << false;
+    QTest::newRow("middle button does not") << "middle" << false;
+    QTest::newRow("right press and release end a left drag") << "left-right" << false;
+    QTest::newRow("release ends the drag") << "left-release" << false;
+}
+
+void TestWidget::dragging()
+{
+    QFETCH(QString, gesture);
+    QFETCH(bool, moves);
+    QTest::ignoreMessage(QtDebugMsg, "update.xml not exist.");
+    Widget widget;
+    widget.move(100, 100);
+    const QPoint start = widget.pos();
+    const QPoint grip(20, 30);
+
+    if (gesture == "right") {
+        press(widget, Qt::RightButton, grip);
+    } else if (gesture == "middle") {
+        press(widget, Qt::MiddleButton, grip);
+    } else {
+        press(widget, Qt::LeftButton, grip);
+        if (gesture == "left-right") {
+            press(widget, Qt::RightButton, grip);
+            release(widget, Qt::RightButton);
+        } else if (gesture == "left-release") {
+            release(widget, Qt::LeftButton);
+        }
+    }
+    moveTo(widget, QPoint(500, 400), Qt::LeftButton);
+
+    QCOMPARE(widget.pos(), moves ? QPoint(500, 400) - grip : start);
+}
+
+void TestWidget::startUpWithoutUsableManifest_data()
+{
+    QTest::addColumn<QByteArray>("manifest");
+    QTest::addColumn<QString>("line");
+    QTest::newRow("missing") << QByteArray() << "update.xml not exist.";
+    QTest::newRow("malformed")
+        << QByteArray("<u><UpdateServer>http://127.0.0.1:1</UpdateServer><Version>1.0.0</u>")
+        << "localxml setcontent false";
+}
+
+void TestWidget::startUpWithoutUsableManifest()
+{
+    QFETCH(QByteArray, manifest);
+    QFETCH(QString, line);
+    if (!manifest.isNull())
+        write("update.xml", manifest);
+    QTest::ignoreMessage(QtDebugMsg, qPrintable(line));
+    Widget widget;
+    QVERIFY(!widget.reply);
+    QCOMPARE(widget.ui->tipLabel->text(), QString::fromUtf8("钱包更新中..."));
+}
+
+void TestWidget::startUpRequestsServerManifest()
+{
+    QTcpServer server;
+    QVERIFY(server.listen(QHostAddress::LocalHost));
+    write("update.xml", QString("<u><UpdateServer>http://127.0.0.1:%1/rel</UpdateServer>"
+                                "<Version>1.0.0</Version></u>")
+                            .arg(server.serverPort())
+                            .toUtf8());
+    Widget widget;
+    QVERIFY(widget.reply);
+    QTRY_VERIFY(server.hasPendingConnections());
+    QTcpSocket *socket = server.nextPendingConnection();
+    QTRY_VERIFY(socket->canReadLine());
+    QCOMPARE(socket->readLine(), QByteArray("GET /rel/update.xml HTTP/1.1\r\n"));
+}
+
+QTEST_MAIN(TestWidget)
+#include "tst_widget.moc"
