@@ -29,15 +29,21 @@ void TestManifest::elementTextReadsDirectChildrenOnly_data()
     QTest::addColumn<QString>("xml");
     QTest::addColumn<QString>("version");
 
-    QTest::newRow("plain") << "<u><Version>1.2.3</Version></u>" << "1.2.3";
-    QTest::newRow("nested is not found") << "<u><a><Version>1.2.3</Version></a></u>" << "";
-    QTest::newRow("first of two wins")
-        << "<u><Version>1.0.0</Version><Version>2.0.0</Version></u>" << "1.0.0";
-    QTest::newRow("tag compared exactly") << "<u><version>1.0.0</version></u>" << "";
-    QTest::newRow("text kept as written") << "<u><Version> 1.0.0 </Version></u>" << " 1.0.0 ";
+    QTest::newRow("plain") << "<u><Version>1.2.3</Version></u>"
+                           << "1.2.3";
+    QTest::newRow("nested is not found") << "<u><a><Version>1.2.3</Version></a></u>"
+                                         << "";
+    QTest::newRow("first of two wins") << "<u><Version>1.0.0</Version><Version>2.0.0</Version></u>"
+                                       << "1.0.0";
+    QTest::newRow("tag compared exactly") << "<u><version>1.0.0</version></u>"
+                                          << "";
+    QTest::newRow("text kept as written") << "<u><Version> 1.0.0 </Version></u>"
+                                          << " 1.0.0 ";
     QTest::newRow("text joined below the element")
-        << "<u><Version>1.<b>2</b>.<![CDATA[3]]></Version></u>" << "1.2.3";
-    QTest::newRow("no root") << "" << "";
+        << "<u><Version>1.<b>2</b>.<![CDATA[3]]></Version></u>"
+        << "1.2.3";
+    QTest::newRow("no root") << ""
+                             << "";
 }
 
 void TestManifest::elementTextReadsDirectChildrenOnly()
@@ -68,8 +74,8 @@ void TestManifest::fileTable_data()
         << "<Files><f><n>a</n><v>1</v><md5>abc</md5><Signature>s</Signature></f></Files>"
         << Map{{"a", "1"}} << Map{} << Map{{"a", "s"}};
     QTest::newRow("empty digest and signature are not recorded")
-        << "<Files><f><n>a</n><v>1</v><MD5/><Signature></Signature></f></Files>"
-        << Map{{"a", "1"}} << Map{} << Map{};
+        << "<Files><f><n>a</n><v>1</v><MD5/><Signature></Signature></f></Files>" << Map{{"a", "1"}}
+        << Map{} << Map{};
     QTest::newRow("digest and signature only by position")
         << "<Files><f><n>a</n><v>1</v><Signature>s</Signature><MD5>abc</MD5></f></Files>"
         << Map{{"a", "1"}} << Map{} << Map{};
@@ -131,8 +137,8 @@ void TestManifest::missingFilesLeavesMapsUntouched()
 {
     Map digests{{"kept", "d"}};
     Map signatures{{"kept", "s"}};
-    QVERIFY(readFileTable(parse("<u><Version>1.0.0</Version></u>"), &digests, &signatures)
-                .isEmpty());
+    QVERIFY(
+        readFileTable(parse("<u><Version>1.0.0</Version></u>"), &digests, &signatures).isEmpty());
     QCOMPARE(digests, (Map{{"kept", "d"}}));
     QCOMPARE(signatures, (Map{{"kept", "s"}}));
 }

@@ -45,7 +45,8 @@ void Widget::startNextDownload()
 
     downloadFile = new QFile(localPath + stagingSuffix);
     if (!downloadFile->open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        showMessage(tr("Unable to save the file %1: %2.").arg(localPath, downloadFile->errorString()));
+        showMessage(
+            tr("Unable to save the file %1: %2.").arg(localPath, downloadFile->errorString()));
         delete downloadFile;
         downloadFile = nullptr;
         return;

@@ -2,6 +2,7 @@
 #include "md5context.h"
 #include "platformfile.h"
 #include "signature.h"
+#include "versioncheck.h"
 #include "widget.h"
 
 #include <QDebug>
@@ -13,21 +14,6 @@
 #include <string>
 
 namespace {
-
-// Qt reports no error for a redirect or other non-2xx status it does not treat as failure; such
-// a body is a server's page, never the file.
-QString downloadError(QNetworkReply *reply)
-{
-    if (reply->error() != QNetworkReply::NoError)
-        return reply->errorString();
-    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    if (status.isValid() && (status.toInt() < 200 || status.toInt() > 299)) {
-        return QString("HTTP status %1 %2")
-            .arg(status.toInt())
-            .arg(reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString());
-    }
-    return QString();
-}
 
 std::string nativeName(const QString &path)
 {
@@ -43,7 +29,7 @@ void Widget::downloadFinished()
 
     const QString stagingPath = downloadFile->fileName();
     const QString targetPath = stagingPath.chopped(stagingSuffix.size());
-    const QString failure = downloadError(reply);
+    const QString failure = replyFailure(reply);
     reply->deleteLater();
 
     if (!failure.isNull()) {

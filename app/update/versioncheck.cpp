@@ -22,6 +22,19 @@ int versionComponent(const QStringList &components, int position)
 
 } // namespace
 
+QString replyFailure(QNetworkReply *reply)
+{
+    if (reply->error() != QNetworkReply::NoError)
+        return reply->errorString();
+    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    if (status.isValid() && (status.toInt() < 200 || status.toInt() > 299)) {
+        return QString("HTTP status %1 %2")
+            .arg(status.toInt())
+            .arg(reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString());
+    }
+    return QString();
+}
+
 int compareVersions(QString a, QString b)
 {
     if (a == b)
@@ -47,8 +60,10 @@ void Widget::requestServerManifest(const QUrl &url)
 
 void Widget::httpFinished()
 {
+    // An error page is no manifest, even when it happens to be well-formed XML.
+    const bool failed = !replyFailure(reply).isNull();
     const QByteArray body = reply->readAll();
-    if (!serverManifest.setContent(body)) {
+    if (failed || !serverManifest.setContent(body)) {
         qDebug() << "get serverXml error.";
         return;
     }

@@ -1,0 +1,98 @@
+// Runs the updater exactly as the program does, but unattended: every message box is
+// accepted after its title and text are printed, the desktop shell is not asked to start the
+// tool (the request is printed instead), and a line "close" on standard input closes the
+// window as a user would.
+#include "widget.h"
+
+#include <QApplication>
+#include <QDesktopServices>
+#include <QLabel>
+#include <QMessageBox>
+#include <QSocketNotifier>
+#include <QUrl>
+
+#include <cstdio>
+#include <unistd.h>
+
+namespace {
+
+void report(const QString &line)
+{
+    std::fprintf(stderr, "%s\n", line.toUtf8().constData());
+    std::fflush(stderr);
+}
+
+// The caption is not logged by the updater; it is reported here whenever it has changed since
+// the last event worth reporting, so a test sees each file's caption in order.
+QLabel *caption = nullptr;
+QString lastCaption;
+
+void reportCaptionChange()
+{
+    if (caption && caption->text() != lastCaption) {
+        lastCaption = caption->text();
+        report("CAPTION " + lastCaption);
+    }
+}
+
+void logThrough(QtMsgType, const QMessageLogContext &, const QString &message)
+{
+    reportCaptionChange();
+    report(message);
+}
+
+class Unattended : public QObject
+{
+    Q_OBJECT
+
+public slots:
+    void openTool(const QUrl &url)
+    {
+        reportCaptionChange();
+        report("TOOL STARTED " + url.toString());
+    }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        auto *box = qobject_cast<QMessageBox *>(watched);
+        if (box && event->type() == QEvent::Show) {
+            reportCaptionChange();
+            report("MESSAGE BOX " + box->windowTitle() + " | " + box->text());
+            QMetaObject::invokeMethod(box, "accept", Qt::QueuedConnection);
+        }
+        return QObject::eventFilter(watched, event);
+    }
+};
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QApplication application(argc, argv);
+    Unattended unattended;
+    application.installEventFilter(&unattended);
+    QDesktopServices::setUrlHandler("file", &unattended, "openTool");
+
+    qInstallMessageHandler(logThrough);
+    Widget widget;
+    caption = widget.findChild<QLabel *>("tipLabel");
+    lastCaption = caption->text();
+    widget.show();
+
+    QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
+    QObject::connect(&input, &QSocketNotifier::activated, [&widget, &input] {
+        char buffer[64];
+        const ssize_t length = read(STDIN_FILENO, buffer, sizeof buffer);
+        if (length <= 0)
+            input.setEnabled(false);
+        else
+            widget.close();
+    });
+
+    const int result = application.exec();
+    report(QString("EVENT LOOP ENDED %1").arg(result));
+    return result;
+}
+
+#include "driver.moc"

@@ -1,0 +1,305 @@
+#include "harness.h"
+
+#include "md5context.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QDirIterator>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+
+#include <openssl/evp.h>
+#include <openssl/pem.h>
+#include <openssl/rsa.h>
+
+#include <memory>
+
+namespace {
+
+void writeFile(const QString &path, const QByteArray &content)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        qFatal("cannot write %s", qPrintable(path));
+    file.write(content);
+}
+
+QString escaped(const QString &text)
+{
+    return text.toHtmlEscaped();
+}
+
+} // namespace
+
+UpdateScenario::UpdateScenario()
+{
+    QDir(root.path()).mkpath("install");
+    QDir(root.path()).mkpath("release");
+    QDir(root.path()).mkpath("fixture");
+    writeFile(root.filePath("outside.txt"), "a file next to the installation\n");
+    writeFile(root.filePath("fixture/faults.json"), "{}");
+}
+
+UpdateScenario::~UpdateScenario()
+{
+    if (server.state() != QProcess::NotRunning) {
+        server.kill();
+        server.waitForFinished();
+    }
+}
+
+bool UpdateScenario::startServer()
+{
+    server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    server.start("python3",
+                 {CORVANTILE_FIXTURE_SERVER, releasePath(), root.filePath("fixture/faults.json"),
+                  root.filePath("fixture/requests.log")});
+    if (!server.waitForStarted() || !server.waitForReadyRead(20000))
+        return false;
+    const QByteArray line = server.readLine().trimmed();
+    if (!line.startsWith("PORT "))
+        return false;
+    port = quint16(line.mid(5).toUInt());
+    return port != 0;
+}
+
+QString UpdateScenario::serverUrl() const
+{
+    return QString("http://127.0.0.1:%1").arg(port);
+}
+
+QString UpdateScenario::installPath(const QString &relative) const
+{
+    return relative.isEmpty() ? root.filePath("install") : root.filePath("install/" + relative);
+}
+
+QString UpdateScenario::releasePath(const QString &relative) const
+{
+    return relative.isEmpty() ? root.filePath("release") : root.filePath("release/" + relative);
+}
+
+void UpdateScenario::install(const QString &relative, const QByteArray &content)
+{
+    writeFile(installPath(relative), content);
+}
+
+void UpdateScenario::publish(const QString &relative, const QByteArray &content)
+{
+    writeFile(releasePath(relative), content);
+}
+
+QByteArray UpdateScenario::installed(const QString &relative) const
+{
+    QFile file(installPath(relative));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool UpdateScenario::isInstalled(const QString &relative) const
+{
+    return QFileInfo(installPath(relative)).isFile();
+}
+
+void UpdateScenario::setFault(const QString &path, const QJsonObject &fault)
+{
+    QFile file(root.filePath("fixture/faults.json"));
+    file.open(QIODevice::ReadOnly);
+    QJsonObject faults = QJsonDocument::fromJson(file.readAll()).object();
+    file.close();
+    faults.insert(path, fault);
+    writeFile(root.filePath("fixture/faults.json"), QJsonDocument(faults).toJson());
+}
+
+QStringList UpdateScenario::requests() const
+{
+    QFile file(root.filePath("fixture/requests.log"));
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
+}
+
+ManifestEntry UpdateScenario::entry(const QString &name, const QString &version, bool withDigest,
+                                    bool withSignature) const
+{
+    const QString digest =
+        QString::fromStdString(md5OfFile(releasePath(name).toUtf8().toStdString()));
+    ManifestEntry result{name, version, QString(), QString()};
+    if (withDigest)
+        result.md5 = digest;
+    if (withSignature)
+        result.signature = signDigest(digest, developmentPrivateKey());
+    return result;
+}
+
+QByteArray UpdateScenario::manifest(const QString &server, const QString &version,
+                                    const QList<ManifestEntry> &entries)
+{
+    QString xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Update>\n";
+    xml += "    <UpdateServer>" + escaped(server) + "</UpdateServer>\n";
+    xml += "    <Version>" + escaped(version) + "</Version>\n    <Files>\n";
+    for (const ManifestEntry &e : entries) {
+        xml += "        <File><Name>" + escaped(e.name) + "</Name><Version>" + escaped(e.version) +
+               "</Version>";
+        if (!e.md5.isEmpty() || !e.signature.isEmpty())
+            xml += "<MD5>" + escaped(e.md5) + "</MD5>";
+        if (!e.signature.isEmpty())
+            xml += "<Signature>" + escaped(e.signature) + "</Signature>";
+        xml += "</File>\n";
+    }
+    xml += "    </Files>\n</Update>\n";
+    return xml.toUtf8();
+}
+
+void UpdateScenario::installManifest(const QString &version, const QList<ManifestEntry> &entries)
+{
+    install("update.xml", manifest(serverUrl(), version, entries));
+}
+
+void UpdateScenario::publishManifest(const QString &version, const QList<ManifestEntry> &entries)
+{
+    publish("update.xml", manifest(serverUrl(), version, entries));
+}
+
+RunResult UpdateScenario::run(int timeoutMs)
+{
+    QProcess process;
+    return collect(process, QString(), false, timeoutMs);
+}
+
+RunResult UpdateScenario::runUntil(const QString &line, int timeoutMs)
+{
+    QProcess process;
+    return collect(process, line, false, timeoutMs);
+}
+
+RunResult UpdateScenario::runAndCloseAfter(const QString &line, int timeoutMs)
+{
+    QProcess process;
+    return collect(process, line, true, timeoutMs);
+}
+
+RunResult UpdateScenario::collect(QProcess &process, const QString &untilLine, bool closeAfter,
+                                  int timeoutMs)
+{
+    if (outsideBefore.isEmpty())
+        takeOutsideSnapshot();
+
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("QT_QPA_PLATFORM", "offscreen");
+    environment.remove("QT_MESSAGE_PATTERN");
+    process.setProcessEnvironment(environment);
+    process.setWorkingDirectory(installPath());
+    process.setProcessChannelMode(QProcess::SeparateChannels);
+    process.start(CORVANTILE_E2E_DRIVER, QStringList());
+    process.waitForStarted();
+
+    RunResult result;
+    QByteArray pending;
+    QElapsedTimer timer;
+    timer.start();
+    bool untilSeen = false;
+    while (process.state() != QProcess::NotRunning && timer.elapsed() < timeoutMs) {
+        process.waitForReadyRead(200);
+        pending += process.readAllStandardError();
+        process.readAllStandardOutput();
+        int end;
+        while ((end = pending.indexOf('\n')) >= 0) {
+            const QString line = QString::fromUtf8(pending.left(end));
+            pending.remove(0, end + 1);
+            result.lines.append(line);
+            if (!untilLine.isEmpty() && !untilSeen && line.startsWith(untilLine)) {
+                untilSeen = true;
+                if (closeAfter)
+                    process.write("close\n");
+                else
+                    process.kill();
+            }
+        }
+    }
+    if (process.state() != QProcess::NotRunning) {
+        process.kill();
+        process.waitForFinished();
+    }
+    pending += process.readAllStandardError();
+    for (const QByteArray &line : pending.split('\n')) {
+        if (!line.isEmpty())
+            result.lines.append(QString::fromUtf8(line));
+    }
+    for (const QString &line : result.lines) {
+        if (line.startsWith("MESSAGE BOX "))
+            result.boxes.append(line.mid(12));
+        if (line.startsWith("TOOL STARTED "))
+            result.toolStarted = true;
+    }
+    result.finished = !untilSeen || closeAfter;
+    result.crashed = process.exitStatus() == QProcess::CrashExit;
+    result.exitCode = process.exitCode();
+    return result;
+}
+
+QMap<QString, QByteArray> UpdateScenario::outsideSnapshot() const
+{
+    QMap<QString, QByteArray> snapshot;
+    QDirIterator it(root.path(),
+                    QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    const QString installDir = installPath() + "/";
+    const QString fixtureDir = root.filePath("fixture") + "/";
+    while (it.hasNext()) {
+        const QString path = it.next();
+        if (path.startsWith(installDir) || path.startsWith(fixtureDir))
+            continue;
+        QFile file(path);
+        QByteArray digest = "dir";
+        if (file.open(QIODevice::ReadOnly))
+            digest = QCryptographicHash::hash(file.readAll(), QCryptographicHash::Md5).toHex();
+        snapshot.insert(path, digest);
+    }
+    return snapshot;
+}
+
+QString md5Hex(const QByteArray &content)
+{
+    return QString::fromLatin1(QCryptographicHash::hash(content, QCryptographicHash::Md5).toHex());
+}
+
+QString signDigest(const QString &digest, const QString &privateKeyPath)
+{
+    QFile keyFile(privateKeyPath);
+    if (!keyFile.open(QIODevice::ReadOnly))
+        qFatal("cannot read %s", qPrintable(privateKeyPath));
+    const QByteArray pem = keyFile.readAll();
+    std::unique_ptr<BIO, decltype(&BIO_free)> bio(BIO_new_mem_buf(pem.constData(), pem.size()),
+                                                  BIO_free);
+    std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> key(
+        PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr), EVP_PKEY_free);
+    std::unique_ptr<EVP_PKEY_CTX, decltype(&EVP_PKEY_CTX_free)> context(
+        EVP_PKEY_CTX_new(key.get(), nullptr), EVP_PKEY_CTX_free);
+    const QByteArray message = digest.toLatin1();
+    size_t length = 0;
+    if (!key || !context || EVP_PKEY_sign_init(context.get()) <= 0 ||
+        EVP_PKEY_CTX_set_rsa_padding(context.get(), RSA_PKCS1_PADDING) <= 0 ||
+        EVP_PKEY_sign(context.get(), nullptr, &length,
+                      reinterpret_cast<const unsigned char *>(message.constData()),
+                      size_t(message.size())) <= 0)
+        qFatal("cannot sign with %s", qPrintable(privateKeyPath));
+    QByteArray signature(int(length), '\0');
+    if (EVP_PKEY_sign(context.get(), reinterpret_cast<unsigned char *>(signature.data()), &length,
+                      reinterpret_cast<const unsigned char *>(message.constData()),
+                      size_t(message.size())) <= 0)
+        qFatal("cannot sign with %s", qPrintable(privateKeyPath));
+    signature.resize(int(length));
+    return QString::fromLatin1(signature.toBase64());
+}
+
+QString developmentPrivateKey()
+{
+    return QStringLiteral(CORVANTILE_TEST_DATA_DIR "/keys/dev_private.pem");
+}
+
+QString otherPrivateKey()
+{
+    return QStringLiteral(CORVANTILE_TEST_DATA_DIR "/keys/other_private.pem");
+}

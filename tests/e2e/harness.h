@@ -1,0 +1,95 @@
+#ifndef CORVANTILE_E2E_HARNESS_H
+#define CORVANTILE_E2E_HARNESS_H
+
+#include <QByteArray>
+#include <QJsonObject>
+#include <QList>
+#include <QMap>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+// One entry of a manifest written by a test. Empty digest or signature texts are left out.
+struct ManifestEntry
+{
+    QString name;
+    QString version;
+    QString md5;
+    QString signature;
+};
+
+// What one run of the updater showed: its log lines, message boxes, tool start and exit.
+struct RunResult
+{
+    bool finished = false;
+    bool crashed = false;
+    int exitCode = -1;
+    QStringList lines;
+    QStringList boxes;
+    bool toolStarted = false;
+
+    bool hasLine(const QString &line) const { return lines.contains(line); }
+    QString log() const { return lines.join('\n'); }
+};
+
+// A scenario: an installation directory (the updater's working directory), a release folder
+// served by the fixture server on loopback, and the rest of a temporary tree that must never
+// change. The updater runs as a child process through the unattended driver.
+class UpdateScenario
+{
+public:
+    UpdateScenario();
+    ~UpdateScenario();
+    UpdateScenario(const UpdateScenario &) = delete;
+    UpdateScenario &operator=(const UpdateScenario &) = delete;
+
+    bool startServer();
+    QString serverUrl() const;
+
+    QString installPath(const QString &relative = QString()) const;
+    QString releasePath(const QString &relative = QString()) const;
+    void install(const QString &relative, const QByteArray &content);
+    void publish(const QString &relative, const QByteArray &content);
+    QByteArray installed(const QString &relative) const;
+    bool isInstalled(const QString &relative) const;
+
+    void setFault(const QString &path, const QJsonObject &fault);
+    QStringList requests() const;
+
+    // An entry for a file already published, with its digest and, when asked, its signature
+    // made with the development private key.
+    ManifestEntry entry(const QString &name, const QString &version, bool withDigest = true,
+                        bool withSignature = true) const;
+    static QByteArray manifest(const QString &server, const QString &version,
+                               const QList<ManifestEntry> &entries);
+    void installManifest(const QString &version, const QList<ManifestEntry> &entries);
+    void publishManifest(const QString &version, const QList<ManifestEntry> &entries);
+
+    RunResult run(int timeoutMs = 60000);
+    // Runs until a line starting with the given text appears in the log, then ends the updater and
+    // reports.
+    RunResult runUntil(const QString &line, int timeoutMs = 60000);
+    // Runs until the given line appears, then closes the window as a user would.
+    RunResult runAndCloseAfter(const QString &line, int timeoutMs = 60000);
+
+    // Every file outside the installation directory, with a digest of its content.
+    QMap<QString, QByteArray> outsideSnapshot() const;
+    bool outsideUnchanged() const { return outsideSnapshot() == outsideBefore; }
+    void takeOutsideSnapshot() { outsideBefore = outsideSnapshot(); }
+
+private:
+    RunResult collect(QProcess &process, const QString &untilLine, bool closeAfter, int timeoutMs);
+
+    QTemporaryDir root;
+    QProcess server;
+    quint16 port = 0;
+    QMap<QString, QByteArray> outsideBefore;
+};
+
+QString md5Hex(const QByteArray &content);
+QString signDigest(const QString &digest, const QString &privateKeyPath);
+QString developmentPrivateKey();
+QString otherPrivateKey();
+
+#endif // CORVANTILE_E2E_HARNESS_H

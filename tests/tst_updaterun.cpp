@@ -1,0 +1,279 @@
+// The update run end to end: the real updater (through the unattended driver) against the
+// fixture server on loopback, in a fresh installation directory per scenario.
+#include "e2e/harness.h"
+
+#include <QDomDocument>
+#include <QFile>
+#include <QTextStream>
+#include <QtTest>
+
+class TestUpdateRun : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void versionCheck_data();
+    void versionCheck();
+    void unusableServerAnswer_data();
+    void unusableServerAnswer();
+    void threeFilesInOrder();
+    void emptyPlanStoresManifestAndKeepsObsoleteFiles();
+    void obsoleteFilesDeletedOnceSomethingDownloads();
+    void leftoverStagingFileIsTruncated();
+    void stagingFileThatCannotBeCreatedStallsTheRun();
+    void readOnlyManifestIsKept();
+};
+
+static QString savedWithIndent4(const QByteArray &xml)
+{
+    QDomDocument document;
+    document.setContent(xml);
+    QString text;
+    QTextStream stream(&text);
+    document.save(stream, 4, QDomNode::EncodingFromTextStream);
+    return text;
+}
+
+void TestUpdateRun::versionCheck_data()
+{
+    QTest::addColumn<QString>("local");
+    QTest::addColumn<QString>("server");
+    QTest::addColumn<bool>("updates");
+
+    QTest::newRow("identical") << "1.2.3"
+                               << "1.2.3" << false;
+    QTest::newRow("local newer") << "1.2.10"
+                                 << "1.2.9" << false;
+    QTest::newRow("numeric, not textual") << "1.9.0"
+                                          << "1.10.0" << true;
+    QTest::newRow("fourth component ignored") << "1.2.3"
+                                              << "1.2.3.7" << false;
+}
+
+void TestUpdateRun::versionCheck()
+{
+    QFETCH(QString, local);
+    QFETCH(QString, server);
+    QFETCH(bool, updates);
+
+    UpdateScenario scenario;
+    QVERIFY(scenario.startServer());
+    scenario.install("tool.dll", "old");
+    scenario.publish("tool.dll", "new");
+    scenario.installManifest(local, {{"tool.dll", "1.0.0", "", ""}});
+    scenario.publishManifest(server, {scenario.entry("tool.dll", "1.0.1")});
+    const QByteArray localManifest = scenario.installed("update.xml");
+
+    const RunResult result = scenario.run();
+
+    QVERIFY2(result.finished && !result.crashed, qPrintable(result.log()));
+    QCOMPARE(result.exitCode, 0);
+    QVERIFY(result.toolStarted);
+    QCOMPARE(result.hasLine("Already newest."), !updates);
+    QCOMPARE(scenario.installed("tool.dll"), QByteArray(updates ? "new" : "old"));
+    if (!updates) {
+        QCOMPARE(scenario.installed("update.xml"), localManifest);
+        QCOMPARE(scenario.requests(), QStringList{"/update.xml"});
+    }
+    QVERIFY(scenario.outsideUnchanged());
+}
+
+void TestUpdateRun::unusableServerAnswer_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::newRow("unreachable") << "unreachable";
+    QTest::newRow("not xml") << "not xml";
+    QTest::newRow("error page") << "error page";
+}
+
+void TestUpdateRun::unusableServerAnswer()
+{
+    QFETCH(QString, how);
+    UpdateScenario scenario;
+    QVERIFY(scenario.startServer());
+    if (how == "unreachable") {
+        // Port 1 on loopback: nothing listens there.
+        scenario.install("update.xml", UpdateScenario::manifest("http://127.0.0.1:1", "1.0.0", {}));
+    } else {
+        scenario.installManifest("1.0.0", {});
+        if (how == "not xml")
+            scenario.setFault("/update.xml", {{"body", "this is not a manifest"}});
+        else
+            scenario.setFault("/update.xml", {{"status", 500}});
+    }
+
+    const RunResult result = scenario.runUntil("get serverXml error.");
+
+    QVERIFY2(result.hasLine("get serverXml error."), qPrintable(result.log()));
+    QVERIFY(!result.toolStarted);
+    QVERIFY(result.boxes.isEmpty());
+    QVERIFY(!result.log().contains("CAPTION"));
+}
+
+void TestUpdateRun::threeFilesInOrder()
+{
+    UpdateScenario scenario;
+    QVERIFY(scenario.startServer());
+    scenario.publish("b.dll", "bee");
+    scenario.publish("sub/deep/c.txt", "sea");
+    scenario.publish("sub/a.dat", "ay");
+    scenario.publish("same.dll", "unchanged on the server");
+    scenario.install("same.dll", "unchanged");
+    scenario.installManifest("1.0.0", {{"same.dll", "1.0.0", "", ""}});
+    scenario.publishManifest("1.1.0", {scenario.entry("b.dll", "1.1.0"),
+                                       scenario.entry("sub/deep/c.txt", "1.1.0"),
+                                       scenario.entry("sub/a.dat", "1.1.0", false, false),
+                                       scenario.entry("same.dll", "1.0.0")});
+
+    const RunResult result = scenario.run();
+
+    QVERIFY2(result.finished && result.exitCode == 0, qPrintable(result.log()));
+    QVERIFY(result.toolStarted);
+    QCOMPARE(scenario.installed("b.dll"), QByteArray("bee"));
+    QCOMPARE(scenario.installed("sub/a.dat"), QByteArray("ay"));
+    QCOMPARE(scenario.installed("sub/deep/c.txt"), QByteArray("sea"));
+    QCOMPARE(scenario.installed("same.dll"), QByteArray("unchanged"));
+    QVERIFY(!scenario.isInstalled("b.dll.update"));
+
+    // Ascending by name, one at a time, after the manifest.
+    QCOMPARE(scenario.requests(),
+             (QStringList{"/update.xml", "/b.dll", "/sub/a.dat", "/sub/deep/c.txt"}));
+
+    const QString base = scenario.serverUrl();
+    QStringList downlists;
+    QStringList captions;
+    for (const QString &line : result.lines) {
+        if (line.startsWith("downlist : "))
+            downlists.append(line);
+        if (line.startsWith("CAPTION "))
+            captions.append(line.mid(8));
+    }
+    QCOMPARE(
+        downlists,
+        (QStringList{QString("downlist :  (\"%1/b.dll\", \"%1/sub/a.dat\", \"%1/sub/deep/c.txt\")")
+                         .arg(base),
+                     QString("downlist :  (\"%1/sub/a.dat\", \"%1/sub/deep/c.txt\")").arg(base),
+                     QString("downlist :  (\"%1/sub/deep/c.txt\")").arg(base), "downlist :  ()"}));
+    QCOMPARE(captions, (QStringList{"Updating b.dll (1/3)", "Updating sub/a.dat (2/3)",
+                                    "Updating sub/deep/c.txt (3/3)"}));
+    // Two directories are created, each logged once.
+    QCOMPARE(result.lines.count("true"), 2);
+    QVERIFY(result.hasLine("Xml updated"));
+    QCOMPARE(result.lines.filter("rename ").size(), 3);
+
+    QCOMPARE(QString::fromUtf8(scenario.installed("update.xml")),
+             savedWithIndent4(scenario.manifest(base, "1.1.0",
+                                                {scenario.entry("b.dll", "1.1.0"),
+                                                 scenario.entry("sub/deep/c.txt", "1.1.0"),
+                                                 scenario.entry("sub/a.dat", "1.1.0", false, false),
+                                                 scenario.entry("same.dll", "1.0.0")})));
+    QVERIFY(scenario.outsideUnchanged());
+}
+
+void TestUpdateRun::emptyPlanStoresManifestAndKeepsObsoleteFiles()
+{
+    UpdateScenario scenario;
+    QVERIFY(scenario.startServer());
+    scenario.install("kept.dll", "kept");
+    scenario.install("obsolete.dll", "obsolete");
+    scenario.installManifest("1.0.0",
+                             {{"kept.dll", "1.0.0", "", ""}, {"obsolete.dll", "1.0.0", "", ""}});
+    scenario.publish("kept.dll", "kept");
+    scenario.publishManifest("1.1.0", {scenario.entry("kept.dll", "1.0.0")});
+
+    const RunResult result = scenario.run();
+
+    QCOMPARE(result.exitCode, 0);
+    QVERIFY(result.toolStarted);
+    QVERIFY(result.hasLine("downlist :  ()"));
+    QVERIFY(result.hasLine("Xml updated"));
+    QVERIFY(!result.log().contains("CAPTION"));
+    // The process ends in the queue, before planning would delete anything.
+    QCOMPARE(scenario.installed("obsolete.dll"), QByteArray("obsolete"));
+    QCOMPARE(scenario.requests(), QStringList{"/update.xml"});
+    QVERIFY(scenario.installed("update.xml").contains("<Version>1.1.0</Version>"));
+}
+
+void TestUpdateRun::obsoleteFilesDeletedOnceSomethingDownloads()
+{
+    UpdateScenario scenario;
+    QVERIFY(scenario.startServer());
+    scenario.install("obsolete.dll", "obsolete");
+    scenario.install("sub/gone.txt", "gone");
+    scenario.install("unlisted.txt", "never in a manifest");
+    scenario.installManifest(
+        "1.0.0", {{"obsolete.dll", "1.0.0", "", ""}, {"sub/gone.txt", "1.0.0", "", ""}});
+    scenario.publish("new.dll", "new");
+    scenario.publishManifest("1.1.0", {scenario.entry("new.dll", "1.1.0")});
+
+    const RunResult result = scenario.run();
+
+    QCOMPARE(result.exitCode, 0);
+    QVERIFY(!scenario.isInstalled("obsolete.dll"));
+    QVERIFY(!scenario.isInstalled("sub/gone.txt"));
+    QCOMPARE(scenario.installed("unlisted.txt"), QByteArray("never in a manifest"));
+    QCOMPARE(scenario.installed("new.dll"), QByteArray("new"));
+}
+
+void TestUpdateRun::leftoverStagingFileIsTruncated()
+{
+    UpdateScenario scenario;
+    QVERIFY(scenario.startServer());
+    scenario.install("bin/tool.dll.update", QByteArray(4096, 'x'));
+    scenario.installManifest("1.0.0", {});
+    scenario.publish("bin/tool.dll", "fresh");
+    scenario.publishManifest("1.1.0", {scenario.entry("bin/tool.dll", "1.1.0", false, false)});
+
+    const RunResult result = scenario.run();
+
+    QCOMPARE(result.exitCode, 0);
+    QCOMPARE(scenario.installed("bin/tool.dll"), QByteArray("fresh"));
+    QVERIFY(!scenario.isInstalled("bin/tool.dll.update"));
+    // The directory existed already: nothing to create, nothing logged.
+    QVERIFY(!result.hasLine("true"));
+}
+
+void TestUpdateRun::stagingFileThatCannotBeCreatedStallsTheRun()
+{
+    UpdateScenario scenario;
+    QVERIFY(scenario.startServer());
+    QVERIFY(QDir().mkpath(scenario.installPath("tool.dll.update")));
+    scenario.install("tool.dll", "old");
+    scenario.installManifest("1.0.0", {{"tool.dll", "1.0.0", "", ""}});
+    const QByteArray localManifest = scenario.installed("update.xml");
+    scenario.publish("tool.dll", "new");
+    scenario.publishManifest("1.1.0", {scenario.entry("tool.dll", "1.1.0")});
+
+    const RunResult result =
+        scenario.runUntil("MESSAGE BOX CorvantileUpdate | Unable to save the file tool.dll: ");
+
+    QCOMPARE(result.boxes.size(), 1);
+    QVERIFY(!result.toolStarted);
+    QCOMPARE(scenario.requests(), QStringList{"/update.xml"});
+    QCOMPARE(scenario.installed("tool.dll"), QByteArray("old"));
+    QCOMPARE(scenario.installed("update.xml"), localManifest);
+}
+
+void TestUpdateRun::readOnlyManifestIsKept()
+{
+    UpdateScenario scenario;
+    QVERIFY(scenario.startServer());
+    scenario.installManifest("1.0.0", {});
+    const QByteArray localManifest = scenario.installed("update.xml");
+    QFile::setPermissions(scenario.installPath("update.xml"), QFile::ReadOwner | QFile::ReadGroup);
+    scenario.publish("a.txt", "a");
+    scenario.publishManifest("1.1.0", {scenario.entry("a.txt", "1.1.0")});
+
+    const RunResult result = scenario.run();
+
+    QCOMPARE(result.exitCode, 0);
+    QVERIFY(result.toolStarted);
+    const int failed = result.lines.indexOf("open update.xml failed");
+    QVERIFY2(failed >= 0, qPrintable(result.log()));
+    QCOMPARE(result.lines.indexOf("Xml updated"), failed + 1);
+    QCOMPARE(scenario.installed("update.xml"), localManifest);
+    QCOMPARE(scenario.installed("a.txt"), QByteArray("a"));
+}
+
+QTEST_GUILESS_MAIN(TestUpdateRun)
+#include "tst_updaterun.moc"
