@@ -3,6 +3,7 @@
 #include "platformfile.h"
 
 #include <cstring>
+#include <fstream>
 
 namespace {
 
@@ -154,8 +155,7 @@ void processBlocks(std::uint32_t state[4], const unsigned char *data, std::size_
 // Applies the text-mode rules to one read, in place, and returns how many bytes remain to hash.
 // `atEnd` says no byte follows the data; otherwise a CR standing last cannot be judged yet and is
 // handed back through `carriedReturn` to be placed in front of the next read.
-std::size_t applyTextRules(unsigned char *data, std::size_t length, bool atEnd,
-                           bool *carriedReturn)
+std::size_t applyTextRules(unsigned char *data, std::size_t length, bool atEnd, bool *carriedReturn)
 {
     *carriedReturn = false;
     unsigned char *out = data;

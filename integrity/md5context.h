@@ -3,7 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <fstream>
+#include <iosfwd>
 #include <string>
 
 // RFC 1321 MD5 of a downloaded file. The manifest's digests were made from files read in Windows

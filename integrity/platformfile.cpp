@@ -1,5 +1,7 @@
 #include "platformfile.h"
 
+#include <fstream>
+
 #ifdef _WIN32
 #ifndef NOMINMAX
 #define NOMINMAX

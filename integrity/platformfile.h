@@ -1,7 +1,7 @@
 #ifndef CORVANTILE_INTEGRITY_PLATFORMFILE_H
 #define CORVANTILE_INTEGRITY_PLATFORMFILE_H
 
-#include <fstream>
+#include <iosfwd>
 #include <string>
 
 // Paths cross this layer as UTF-8 so that a file is always found by its real name, whatever the

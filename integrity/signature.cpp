@@ -15,13 +15,16 @@
 
 namespace {
 
-struct BioFree {
+struct BioFree
+{
     void operator()(BIO *bio) const { BIO_free(bio); }
 };
-struct PkeyFree {
+struct PkeyFree
+{
     void operator()(EVP_PKEY *key) const { EVP_PKEY_free(key); }
 };
-struct PkeyContextFree {
+struct PkeyContextFree
+{
     void operator()(EVP_PKEY_CTX *context) const { EVP_PKEY_CTX_free(context); }
 };
 

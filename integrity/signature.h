@@ -3,8 +3,8 @@
 
 #include <QString>
 
-// The publisher's RSA public key as PEM text ("-----BEGIN PUBLIC KEY-----"), generated at build time
-// from the key file the build is configured with.
+// The publisher's RSA public key as PEM text ("-----BEGIN PUBLIC KEY-----"), generated at build
+// time from the key file the build is configured with.
 extern const char publicKeyPem[];
 
 // Opens an RSA signature with the public key in `pemText` (PKCS #1 v1.5, block type 1) and returns
@@ -13,8 +13,8 @@ extern const char publicKeyPem[];
 //
 // The result is never null: a buffer of at least one byte, allocated with new[], that the caller
 // releases with delete[]. It always ends in a zero byte. *decryptedLength receives the number of
-// bytes recovered, or -1 when the key could not be read, is not RSA, or the signature does not open;
-// the buffer then holds only zeros.
+// bytes recovered, or -1 when the key could not be read, is not RSA, or the signature does not
+// open; the buffer then holds only zeros.
 //
 // Writes "publicKey_decrypt " and the key's address to standard output, without a line end, and a
 // "load public key failed[...]" line when the PEM text holds no readable key.

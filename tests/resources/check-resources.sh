@@ -181,6 +181,9 @@ if data[:8] != b"\x89PNG\r\n\x1a\n":
 pos, chunks = 8, []
 while pos + 12 <= len(data):
     length, kind = struct.unpack_from(">I4s", data, pos)
+    if pos + 12 + length > len(data):
+        print(path, "is truncated inside chunk", kind)
+        sys.exit(1)
     body = data[pos + 8:pos + 8 + length]
     crc, = struct.unpack_from(">I", data, pos + 8 + length)
     if zlib.crc32(kind + body) & 0xffffffff != crc:
