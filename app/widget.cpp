@@ -4,7 +4,9 @@
 #include "myprogressbar.h"
 
 #include <QBrush>
+#include <QFile>
 #include <QMouseEvent>
+#include <QNetworkReply>
 #include <QPalette>
 #include <QPixmap>
 
@@ -32,6 +34,11 @@ Widget::Widget(QWidget *parent)
 
 Widget::~Widget()
 {
+    // Closing the window mid-download tears the reply down with the network manager; none of
+    // its signals may reach a half-destroyed window. The staging file stays on disk.
+    if (reply)
+        reply->disconnect(this);
+    delete downloadFile;
     delete ui;
 }
 
