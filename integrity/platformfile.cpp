@@ -82,8 +82,11 @@ bool openInputFile(std::ifstream &stream, const std::string &utf8Path)
     const std::ios::openmode mode = std::ios::in | std::ios::binary;
 #ifdef _WIN32
     std::wstring widePath;
-    if (!widen(utf8Path, &widePath))
+    if (!widen(utf8Path, &widePath)) {
+        // Marked like any failed open: updateFromStream() tells one by the failbit alone.
+        stream.setstate(std::ios::failbit);
         return false;
+    }
     stream.open(std::filesystem::path(widePath), mode);
 #else
     stream.open(utf8Path, mode);
