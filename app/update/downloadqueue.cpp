@@ -1,6 +1,7 @@
 #include "filenames.h"
 #include "myprogressbar.h"
 #include "ui_widget.h"
+#include "versioncheck.h"
 #include "widget.h"
 
 #include <QDebug>
@@ -14,6 +15,24 @@
 #include <QUrl>
 
 #include <climits>
+
+namespace {
+
+// A file system that fills up takes part of a write and reports no error for it; only the write
+// of the rest fails and says why.
+bool writeAll(QFile &file, const QByteArray &data)
+{
+    qint64 written = 0;
+    while (written < data.size()) {
+        const qint64 count = file.write(data.constData() + written, data.size() - written);
+        if (count <= 0)
+            return false;
+        written += count;
+    }
+    return true;
+}
+
+} // namespace
 
 void Widget::startNextDownload()
 {
@@ -88,8 +107,15 @@ void Widget::storeServerManifest()
 
 void Widget::downloadReadyRead()
 {
-    if (downloadFile)
-        downloadFile->write(reply->readAll());
+    if (!downloadFile)
+        return;
+    const QByteArray data = readReply(reply);
+    // Flushed at once so that a full disk shows here, while the transfer can still be failed,
+    // and not only when the staging file is closed. A staging file that misses part of the body
+    // is a failed download: downloadFinished, run from inside failReply, removes it and keeps
+    // the old manifest. Nothing may be touched after failReply: the next download has started.
+    if (!writeAll(*downloadFile, data) || !downloadFile->flush())
+        failReply(reply, downloadFile->errorString());
 }
 
 void Widget::updateDataReadProgress(qint64 bytesRead, qint64 totalBytes)

@@ -2,9 +2,11 @@
 
 #include "widget.h"
 
+#include <QByteArray>
 #include <QDebug>
 #include <QDomDocument>
 #include <QFile>
+#include <QXmlStreamReader>
 
 namespace {
 
@@ -26,7 +28,45 @@ void takeEntryPositions(const QDomNode &entry, QDomNode positions[4])
         positions[i] = child;
 }
 
+// QDomDocument builds and frees its tree recursively, a few stack frames per level: a document
+// nested some 100,000 deep overflows the stack while it is parsed or freed. A streaming pass
+// keeps no tree and measures the depth first. Where the stream reader finds the document
+// malformed it cannot tell how deep the rest goes, so such a document is refused as well; the
+// stream reader also stops entity expansions that would run into gigabytes.
+bool nestingWithinLimit(const QByteArray &content)
+{
+    QXmlStreamReader reader(content);
+    int depth = 0;
+    while (!reader.atEnd()) {
+        const QXmlStreamReader::TokenType token = reader.readNext();
+        if (token == QXmlStreamReader::StartElement && ++depth > maximumManifestDepth)
+            return false;
+        if (token == QXmlStreamReader::EndElement)
+            --depth;
+    }
+    return !reader.hasError();
+}
+
+// The text of a name or version position. A missing position, or one that is no element, gives
+// a null element whose text() is a null text; it is made an empty one, because callers take a
+// null name to mean "no name" (firstUnsafeName reports no unsafe name that way) and would let an
+// entry without a name through as the server's root address.
+QString positionText(const QDomNode &position)
+{
+    const QString text = position.toElement().text();
+    return text.isNull() ? QStringLiteral("") : text;
+}
+
 } // namespace
+
+bool parseManifest(QDomDocument &document, const QByteArray &content)
+{
+    if (!nestingWithinLimit(content)) {
+        document.clear();
+        return false;
+    }
+    return document.setContent(content);
+}
 
 QString elementText(const QDomDocument &document, const QString &tagName)
 {
@@ -42,9 +82,8 @@ FileTable readFileTable(const QDomDocument &document, TextMap *digests, TextMap 
     for (QDomNode entry = files.firstChild(); !entry.isNull(); entry = entry.nextSibling()) {
         QDomNode positions[4];
         takeEntryPositions(entry, positions);
-        // toElement() of a null or non-element node is a null element, whose text is empty.
-        const QString name = positions[0].toElement().text();
-        table.insert(name, positions[1].toElement().text());
+        const QString name = positionText(positions[0]);
+        table.insert(name, positionText(positions[1]));
 
         const QDomElement digest = positions[2].toElement();
         if (digests && !digest.text().isEmpty() && digest.tagName() == "MD5")
@@ -68,7 +107,7 @@ void Widget::loadLocalManifest()
         qDebug() << "update.xml not exist.";
         return;
     }
-    if (!localManifest.setContent(&file)) {
+    if (!parseManifest(localManifest, file.readAll())) {
         qDebug() << "localxml setcontent false";
         file.close();
         return;

@@ -4,11 +4,20 @@
 #include <QMap>
 #include <QString>
 
+class QByteArray;
 class QDomDocument;
 
 // File name to file version, ascending by name.
 using FileTable = QMap<QString, QString>;
 using TextMap = QMap<QString, QString>;
+
+// Elements nested deeper than this make a document unusable as a manifest. A real manifest is
+// four levels deep; the limit only keeps a hostile one from exhausting the stack.
+constexpr int maximumManifestDepth = 4096;
+
+// Parses a manifest, local or the server's, into the document. False, and an empty document, when
+// the content is not well-formed XML or is nested deeper than maximumManifestDepth.
+bool parseManifest(QDomDocument &document, const QByteArray &content);
 
 // Text of the first direct child element of the root with the given tag name, or empty text.
 QString elementText(const QDomDocument &document, const QString &tagName);

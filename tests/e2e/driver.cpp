@@ -23,7 +23,7 @@ void report(const QString &line)
 }
 
 // The caption is not logged by the updater; it is reported here whenever it has changed since
-// the last event worth reporting, so a test sees each file's caption in order.
+// the last event, so a test sees each file's caption in order.
 QLabel *caption = nullptr;
 QString lastCaption;
 
@@ -55,6 +55,9 @@ public slots:
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override
     {
+        // A caption that no log line follows (a transfer that goes on and on) is still
+        // reported, at the next event the application handles.
+        reportCaptionChange();
         auto *box = qobject_cast<QMessageBox *>(watched);
         if (box && event->type() == QEvent::Show) {
             reportCaptionChange();

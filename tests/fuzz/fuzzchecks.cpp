@@ -1,0 +1,75 @@
+#include "fuzzchecks.h"
+
+#include "filenames.h"
+#include "manifest.h"
+#include "versioncheck.h"
+
+#include <QByteArray>
+#include <QDomDocument>
+#include <QString>
+
+namespace {
+
+bool isOrdering(int result)
+{
+    return result >= -1 && result <= 1;
+}
+
+} // namespace
+
+bool manifestChecksHold(const QByteArray &content)
+{
+    QDomDocument manifest;
+    if (!parseManifest(manifest, content))
+        return true;
+
+    TextMap digests;
+    TextMap signatures;
+    const FileTable files = readFileTable(manifest, &digests, &signatures);
+    // Verification looks digests and signatures up under the names planning fetches.
+    for (auto digest = digests.cbegin(); digest != digests.cend(); ++digest) {
+        if (!files.contains(digest.key()) || digest.value().isEmpty())
+            return false;
+    }
+    for (auto signature = signatures.cbegin(); signature != signatures.cend(); ++signature) {
+        if (!files.contains(signature.key()) || signature.value().isEmpty())
+            return false;
+    }
+
+    const QString release = elementText(manifest, "Version");
+    if (!isOrdering(compareVersions("1.0.0", release)))
+        return false;
+    for (auto file = files.cbegin(); file != files.cend(); ++file) {
+        // Planning takes a null name for "none"; the table must never hold one.
+        if (file.key().isNull())
+            return false;
+        if (!isOrdering(compareVersions("1.0.0", file.value())) ||
+            !isOrdering(compareVersions(file.value(), release)))
+            return false;
+    }
+
+    // Planning fetches, writes, renames and deletes only when no name is refused.
+    const QString unsafe = firstUnsafeName(files.keys());
+    if (!unsafe.isNull())
+        return files.contains(unsafe);
+    for (auto file = files.cbegin(); file != files.cend(); ++file) {
+        if (!isSafeFileName(file.key()))
+            return false;
+    }
+    return true;
+}
+
+bool versionChecksHold(const QByteArray &content)
+{
+    // Every byte after the first NUL belongs to the second text, further NULs included.
+    const int nul = content.indexOf('\0');
+    const int firstSize = nul < 0 ? content.size() : nul;
+    const QString a = QString::fromUtf8(content.constData(), firstSize);
+    const QString b =
+        nul < 0 ? QString()
+                : QString::fromUtf8(content.constData() + nul + 1, content.size() - nul - 1);
+
+    const int forward = compareVersions(a, b);
+    return isOrdering(forward) && compareVersions(b, a) == -forward && compareVersions(a, a) == 0 &&
+           compareVersions(b, b) == 0;
+}

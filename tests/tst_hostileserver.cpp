@@ -1,0 +1,601 @@
+// A broken or hostile server, or anyone on the way to it: the updater runs with administrator
+// rights and fetches over plain HTTP, so no answer may cost an installed file, write outside the
+// installation, crash it or hang it beyond what the user can end.
+#include "e2e/harness.h"
+#include "fuzz/fuzzchecks.h"
+#include "manifest.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QDomDocument>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QJsonObject>
+#include <QScopeGuard>
+#include <QtTest>
+
+#include <cerrno>
+#include <cstring>
+#include <sys/mount.h>
+
+namespace {
+
+const QByteArray oldTool = "the installed tool, release 1.0.0\n";
+const QByteArray newTool = "the tool of the server's release\n";
+const QByteArray oldData = "installed data\n";
+const QByteArray obsoleteData = "listed only by the installed release\n";
+
+// A file as the run may leave it: with its old content, or with its new one where the run was
+// allowed to install it. Anything else is a lost or half-written file.
+struct InstalledFile
+{
+    QString name;
+    QByteArray oldContent;
+    QByteArray newContent;
+};
+
+QString lostOrHalfWritten(const UpdateScenario &scenario, const QList<InstalledFile> &files)
+{
+    for (const InstalledFile &file : files) {
+        if (!scenario.isInstalled(file.name))
+            return file.name + " is gone";
+        const QByteArray content = scenario.installed(file.name);
+        if (content != file.oldContent && content != file.newContent)
+            return file.name + " holds neither its old nor its new content";
+    }
+    return QString();
+}
+
+// The installation every case starts from: release 1.0.0 with a tool, a data file and a file
+// the server's release no longer lists.
+void installRelease(UpdateScenario &scenario)
+{
+    scenario.install("tool.dll", oldTool);
+    scenario.install("sub/data.txt", oldData);
+    scenario.install("obsolete.dll", obsoleteData);
+    scenario.installManifest("1.0.0", {{"tool.dll", "1.0.0", "", ""},
+                                       {"sub/data.txt", "1.0.0", "", ""},
+                                       {"obsolete.dll", "1.0.0", "", ""}});
+}
+
+// Nothing of the installation changed: the same files with the same content, the same manifest.
+const QList<InstalledFile> untouched = {{"tool.dll", oldTool, oldTool},
+                                        {"sub/data.txt", oldData, oldData},
+                                        {"obsolete.dll", obsoleteData, obsoleteData}};
+
+QStringList installedNames(const UpdateScenario &scenario)
+{
+    QStringList names;
+    QDirIterator it(scenario.installPath(), QDir::Files | QDir::Hidden,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext())
+        names.append(QDir(scenario.installPath()).relativeFilePath(it.next()));
+    names.sort();
+    return names;
+}
+
+QByteArray billionLaughs()
+{
+    QByteArray xml = "<?xml version=\"1.0\"?>\n<!DOCTYPE Update [\n<!ENTITY lol0 \"lol\">\n";
+    for (int level = 1; level <= 9; ++level) {
+        xml += "<!ENTITY lol" + QByteArray::number(level) + " \"";
+        for (int i = 0; i < 10; ++i)
+            xml += "&lol" + QByteArray::number(level - 1) + ";";
+        xml += "\">\n";
+    }
+    return xml + "]>\n<Update><Version>2.0.0</Version><Files><File><Name>&lol9;</Name>"
+                 "<Version>2.0.0</Version></File></Files></Update>\n";
+}
+
+QByteArray nestedElements(int depth)
+{
+    return "<Update><Version>2.0.0</Version>" + QByteArray("<a>").repeated(depth) +
+           QByteArray("</a>").repeated(depth) + "</Update>\n";
+}
+
+} // namespace
+
+class TestHostileServer : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void unusableManifest_data();
+    void unusableManifest();
+    void deeplyNestedLocalManifest();
+    void namesThatCollideRefuseTheUpdate_data();
+    void namesThatCollideRefuseTheUpdate();
+    void namelessEntryRefusesTheUpdate_data();
+    void namelessEntryRefusesTheUpdate();
+    void duplicateNameLastEntryDecides_data();
+    void duplicateNameLastEntryDecides();
+    void newerReleaseWithoutFiles_data();
+    void newerReleaseWithoutFiles();
+    void versionBeyondIntRange_data();
+    void versionBeyondIntRange();
+    void hundredThousandEntries();
+    void connectionReset_data();
+    void connectionReset();
+    void tricklingServerCanBeClosed();
+    void diskFullWhileStaging();
+    void nestingLimit_data();
+    void nestingLimit();
+    void fuzzRegressions_data();
+    void fuzzRegressions();
+};
+
+void TestHostileServer::unusableManifest_data()
+{
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<QJsonObject>("fault");
+
+    QTest::newRow("entity expansion (billion laughs)") << billionLaughs() << QJsonObject();
+    QTest::newRow("100,000 nested elements") << nestedElements(100000) << QJsonObject();
+    QTest::newRow("HTML error page, status 500") << QByteArray() << QJsonObject{{"status", 500}};
+    QTest::newRow("HTML page, status 200, not well-formed")
+        << QByteArray("<html><head><title>Maintenance</title></head>\n"
+                      "<body><p>Back soon.<br></body></html>\n")
+        << QJsonObject();
+    QTest::newRow("answer that never ends") << QByteArray() << QJsonObject{{"endless", true}};
+}
+
+void TestHostileServer::unusableManifest()
+{
+    QFETCH(QByteArray, body);
+    QFETCH(QJsonObject, fault);
+
+    UpdateScenario scenario;
+    QVERIFY(scenario.startServer());
+    installRelease(scenario);
+    const QByteArray localManifest = scenario.installed("update.xml");
+    if (!body.isEmpty())
+        scenario.publish("update.xml", body);
+    if (!fault.isEmpty())
+        scenario.setFault("/update.xml", fault);
+
+    // The run stops with its window open; closing it afterwards shows the updater survived the
+    // answer, its parsing and the freeing of what it parsed.
+    const RunResult result = scenario.runAndCloseAfter("get serverXml error.", 30000);
+
+    QVERIFY2(result.hasLine("get serverXml error."), qPrintable(result.log()));
+    QVERIFY2(result.hasLine("EVENT LOOP ENDED 0"), qPrintable(result.log()));
+    QVERIFY(!result.crashed);
+    QCOMPARE(result.exitCode, 0);
+    QVERIFY(result.boxes.isEmpty());
+    QVERIFY(!result.toolStarted);
+    QCOMPARE(scenario.requests(), QStringList{"/update.xml"});
+    const QString problem = lostOrHalfWritten(scenario, untouched);
+    QVERIFY2(problem.isEmpty(), qPrintable(problem));
+    QCOMPARE(scenario.installed("update.xml"), localManifest);
+    QVERIFY(scenario.outsideUnchanged());
+}
+
+void TestHostileServer::deeplyNestedLocalManifest()
+{
+    // The local manifest is the last server's, stored: it goes through the same parsing.
+    UpdateScenario scenario;
+    QVERIFY(scenario.startServer());
+    scenario.install("tool.dll", oldTool);
+    scenario.install("update.xml", nestedElements(100000));
+    const QByteArray localManifest = scenario.installed("update.xml");
+
+    const RunResult result = scenario.runAndCloseAfter("localxml setcontent false", 30000);
+
+    QVERIFY2(result.hasLine("localxml setcontent false"), qPrintable(result.log()));
+    QVERIFY2(result.hasLine("EVENT LOOP ENDED 0"), qPrintable(result.log()));
+    QVERIFY(!result.crashed);
+    QVERIFY(!result.toolStarted);
+    QVERIFY(scenario.requests().isEmpty());
+    QCOMPARE(scenario.installed("tool.dll"), oldTool);
+    QCOMPARE(scenario.installed("update.xml"), localManifest);
+    QVERIFY(scenario.outsideUnchanged());
+}
+
+void TestHostileServer::namesThatCollideRefuseTheUpdate_data()
+{
+    QTest::addColumn<QStringList>("names");
+    QTest::addColumn<QString>("refused");
+
+    QTest::newRow("names that differ only in case")
+        << QStringList{"tool.dll", "TOOL.dll"} << "tool.dll";
+    QTest::newRow("the same path in either separator and case")
+        << QStringList{"sub/data.txt", "SUB\\data.txt"} << "sub/data.txt";
+    QTest::newRow("a name that is another's staging file")
+        << QStringList{"tool.dll", "tool.dll.update"} << "tool.dll";
+}
+
+void TestHostileServer::namesThatCollideRefuseTheUpdate()
+{
+    QFETCH(QStringList, names);
+    QFETCH(QString, refused);
+
+    UpdateScenario scenario;
+    QVERIFY(scenario.startServer());
+    installRelease(scenario);
+    const QByteArray localManifest = scenario.installed("update.xml");
+    QList<ManifestEntry> entries;
+    for (const QString &name : names) {
+        scenario.publish(QString(name).replace('\\', '/'), newTool);
+        entries.append({name, "2.0.0", md5Hex(newTool), ""});
+    }
+    scenario.publishManifest("2.0.0", entries);
+
+    const RunResult result = scenario.run();
+
+    QVERIFY2(result.finished && !result.crashed, qPrintable(result.log()));
+    QCOMPARE(result.boxes,
+             QStringList{"CorvantileUpdate | Update refused: the server's manifest names the "
+                         "unsafe file \"" +
+                         refused + "\"."});
+    QVERIFY(result.exitCode != 0);
+    QVERIFY(!result.toolStarted);
+    // Refused before anything is downloaded or deleted.
+    QCOMPARE(scenario.requests(), QStringList{"/update.xml"});
+    const QString problem = lostOrHalfWritten(scenario, untouched);
+    QVERIFY2(problem.isEmpty(), qPrintable(problem));
+    QCOMPARE(installedNames(scenario),
+             (QStringList{"obsolete.dll", "sub/data.txt", "tool.dll", "update.xml"}));
+    QCOMPARE(scenario.installed("update.xml"), localManifest);
+    QVERIFY(scenario.outsideUnchanged());
+}
+
+void TestHostileServer::namelessEntryRefusesTheUpdate_data()
+{
+    QTest::addColumn<QByteArray>("entry");
+
+    // Each names no file; fetched, it would be the server's root page, staged as ".update".
+    QTest::newRow("entry without children") << QByteArray("<File/>");
+    QTest::newRow("comment as an entry") << QByteArray("<!-- a comment -->");
+    QTest::newRow("text as an entry") << QByteArray("text");
+    QTest::newRow("comment in the name's place") << QByteArray("<File><!-- no name --></File>");
+    QTest::newRow("empty name") << QByteArray("<File><Name/><Version>2.0.0</Version></File>");
+}
+
+void TestHostileServer::namelessEntryRefusesTheUpdate()
+{
+    QFETCH(QByteArray, entry);
+
+    UpdateScenario scenario;
+    QVERIFY(scenario.startServer());
+    installRelease(scenario);
+    const QByteArray localManifest = scenario.installed("update.xml");
+    scenario.publish("update.xml", "<Update><Version>2.0.0</Version><Files>" + entry +
+                                       "<File><Name>tool.dll</Name><Version>2.0.0</Version>"
+                                       "</File></Files></Update>");
+    scenario.publish("tool.dll", newTool);
+    scenario.setFault("/", {{"body", "the server's root page"}});
+
+    const RunResult result = scenario.run();
+
+    QVERIFY2(result.finished && !result.crashed, qPrintable(result.log()));
+    QCOMPARE(result.boxes, QStringList{"CorvantileUpdate | Update refused: the server's manifest "
+                                       "names the unsafe file \"\"."});
+    QVERIFY(result.exitCode != 0);
+    QVERIFY(!result.toolStarted);
+    QCOMPARE(scenario.requests(), QStringList{"/update.xml"});
+    const QString problem = lostOrHalfWritten(scenario, untouched);
+    QVERIFY2(problem.isEmpty(), qPrintable(problem));
+    QCOMPARE(installedNames(scenario),
+             (QStringList{"obsolete.dll", "sub/data.txt", "tool.dll", "update.xml"}));
+    QCOMPARE(scenario.installed("update.xml"), localManifest);
+    QVERIFY(scenario.outsideUnchanged());
+}
+
+void TestHostileServer::duplicateNameLastEntryDecides_data()
+{
+    QTest::addColumn<bool>("lastEntryIsTrue");
+
+    QTest::newRow("true digest last: installed") << true;
+    QTest::newRow("false digest last: rejected") << false;
+}
+
+void TestHostileServer::duplicateNameLastEntryDecides()
+{
+    QFETCH(bool, lastEntryIsTrue);
+
+    UpdateScenario scenario;
+    QVERIFY(scenario.startServer());
+    installRelease(scenario);
+    const QByteArray localManifest = scenario.installed("update.xml");
+    scenario.publish("tool.dll", newTool);
+    const ManifestEntry trueEntry = scenario.entry("tool.dll", "2.0.0");
+    const ManifestEntry falseEntry{"tool.dll", "2.0.0", md5Hex("something else"), ""};
+    scenario.publishManifest("2.0.0", {lastEntryIsTrue ? falseEntry : trueEntry,
+                                       lastEntryIsTrue ? trueEntry : falseEntry,
+                                       {"sub/data.txt", "1.0.0", "", ""}});
+
+    const RunResult result = scenario.run();
+
+    QVERIFY2(result.finished && !result.crashed, qPrintable(result.log()));
+    // One name, one download, whatever the number of entries.
+    QCOMPARE(scenario.requests(), (QStringList{"/update.xml", "/tool.dll"}));
+    if (lastEntryIsTrue) {
+        QCOMPARE(result.exitCode, 0);
+        QVERIFY(result.boxes.isEmpty());
+        QVERIFY(result.hasLine("Xml updated"));
+        QCOMPARE(scenario.installed("tool.dll"), newTool);
+        QVERIFY(!scenario.isInstalled("tool.dll.update"));
+    } else {
+        QCOMPARE(result.boxes, QStringList{"CorvantileUpdate | Downloading tool.dll failed! "
+                                           "Check MD5 error."});
+        QVERIFY(result.exitCode != 0);
+        QVERIFY(!result.toolStarted);
+        QCOMPARE(scenario.installed("tool.dll"), oldTool);
+        QCOMPARE(scenario.installed("update.xml"), localManifest);
+    }
+    QCOMPARE(scenario.installed("sub/data.txt"), oldData);
+    QVERIFY(scenario.outsideUnchanged());
+}
+
+void TestHostileServer::newerReleaseWithoutFiles_data()
+{
+    QTest::addColumn<QByteArray>("files");
+
+    QTest::newRow("empty Files") << QByteArray("<Files/>");
+    QTest::newRow("no Files") << QByteArray();
+}
+
+void TestHostileServer::newerReleaseWithoutFiles()
+{
+    QFETCH(QByteArray, files);
+
+    UpdateScenario scenario;
+    QVERIFY(scenario.startServer());
+    installRelease(scenario);
+    scenario.publish("update.xml", "<Update><UpdateServer>" + scenario.serverUrl().toUtf8() +
+                                       "</UpdateServer><Version>2.0.0</Version>" + files +
+                                       "</Update>");
+
+    const RunResult result = scenario.run();
+
+    // The plan is empty: the new manifest is stored and the tool started before the files the
+    // server no longer lists would be deleted, so every installed file stays.
+    QVERIFY2(result.finished && result.exitCode == 0, qPrintable(result.log()));
+    QVERIFY(result.hasLine("downlist :  ()"));
+    QVERIFY(result.hasLine("Xml updated"));
+    QVERIFY(result.toolStarted);
+    QVERIFY(result.boxes.isEmpty());
+    QCOMPARE(scenario.requests(), QStringList{"/update.xml"});
+    const QString problem = lostOrHalfWritten(scenario, untouched);
+    QVERIFY2(problem.isEmpty(), qPrintable(problem));
+    QVERIFY(scenario.installed("update.xml").contains("<Version>2.0.0</Version>"));
+    QVERIFY(scenario.outsideUnchanged());
+}
+
+void TestHostileServer::versionBeyondIntRange_data()
+{
+    QTest::addColumn<QString>("release");
+    QTest::addColumn<QString>("fileVersion");
+    QTest::addColumn<bool>("fetched");
+
+    // A component beyond the int range counts as 0.
+    QTest::newRow("release component beyond int: not newer") << "1.99999999999.0"
+                                                             << "2.0.0" << false;
+    QTest::newRow("release component of 10,000 digits: not newer")
+        << "1." + QString(10000, '9') + ".0"
+        << "2.0.0" << false;
+    QTest::newRow("release component at the int limit: newer") << "1.2147483647.0"
+                                                               << "2.0.0" << true;
+    QTest::newRow("release component one past the int limit: not newer") << "1.2147483648.0"
+                                                                         << "2.0.0" << false;
+    QTest::newRow("file component beyond int: not fetched") << "2.0.0"
+                                                            << "1.0.99999999999" << false;
+}
+
+void TestHostileServer::versionBeyondIntRange()
+{
+    QFETCH(QString, release);
+    QFETCH(QString, fileVersion);
+    QFETCH(bool, fetched);
+
+    UpdateScenario scenario;
+    QVERIFY(scenario.startServer());
+    installRelease(scenario);
+    scenario.publish("tool.dll", newTool);
+    scenario.publishManifest(release, {scenario.entry("tool.dll", fileVersion),
+                                       {"sub/data.txt", "1.0.0", "", ""},
+                                       {"obsolete.dll", "1.0.0", "", ""}});
+
+    const RunResult result = scenario.run();
+
+    QVERIFY2(result.finished && result.exitCode == 0, qPrintable(result.log()));
+    QVERIFY(result.toolStarted);
+    QVERIFY(result.boxes.isEmpty());
+    const bool releaseNewer = !result.hasLine("Already newest.");
+    QCOMPARE(releaseNewer, fetched || release == "2.0.0");
+    QCOMPARE(scenario.requests().contains("/tool.dll"), fetched);
+    QCOMPARE(scenario.installed("tool.dll"), fetched ? newTool : oldTool);
+    const QString problem =
+        lostOrHalfWritten(scenario, {{"sub/data.txt", oldData, oldData},
+                                     {"obsolete.dll", obsoleteData, obsoleteData}});
+    QVERIFY2(problem.isEmpty(), qPrintable(problem));
+    QVERIFY(scenario.outsideUnchanged());
+}
+
+void TestHostileServer::hundredThousandEntries()
+{
+    const int count = 100000;
+    const int changed = 4242;
+    UpdateScenario scenario;
+    QVERIFY(scenario.startServer());
+    const auto name = [](int i) {
+        return QString("files/%1.dat").arg(i, 6, 10, QChar('0'));
+    };
+    QList<ManifestEntry> local;
+    for (int i = 0; i < count; ++i)
+        local.append({name(i), "1.0.0", "", ""});
+    scenario.installManifest("1.0.0", local);
+    // Only the changed file is on disk: planning goes by the manifests, not by the disk.
+    scenario.install(name(changed), oldData);
+    scenario.publish(name(changed), newTool);
+    QList<ManifestEntry> server = local;
+    server[changed] = scenario.entry(name(changed), "1.1.0");
+    scenario.publishManifest("1.1.0", server);
+
+    QElapsedTimer timer;
+    timer.start();
+    const RunResult result = scenario.run(60000);
+    const qint64 elapsed = timer.elapsed();
+
+    QVERIFY2(result.finished && result.exitCode == 0, qPrintable(result.log().left(2000)));
+    QVERIFY(result.toolStarted);
+    QCOMPARE(scenario.requests(), (QStringList{"/update.xml", "/" + name(changed)}));
+    QCOMPARE(scenario.installed(name(changed)), newTool);
+    QVERIFY(result.hasLine("Xml updated"));
+    QVERIFY(scenario.installed("update.xml").contains("<Version>1.1.0</Version>"));
+    QVERIFY2(elapsed < 30000, qPrintable(QString("%1 ms").arg(elapsed)));
+    QVERIFY(scenario.outsideUnchanged());
+}
+
+void TestHostileServer::connectionReset_data()
+{
+    QTest::addColumn<int>("sent");
+
+    // Qt sends the request again after some resets and may then take the cut body for the whole.
+    QTest::newRow("after the headers") << 0;
+    QTest::newRow("mid-body") << 1000;
+    QTest::newRow("one byte short") << newTool.size() * 8192 - 1;
+}
+
+void TestHostileServer::connectionReset()
+{
+    QFETCH(int, sent);
+
+    UpdateScenario scenario;
+    QVERIFY(scenario.startServer());
+    installRelease(scenario);
+    const QByteArray localManifest = scenario.installed("update.xml");
+    const QByteArray body = newTool.repeated(8192);
+    scenario.publish("tool.dll", body);
+    scenario.publishManifest("2.0.0", {scenario.entry("tool.dll", "2.0.0", false, false),
+                                       {"sub/data.txt", "1.0.0", "", ""}});
+    scenario.setFault("/tool.dll", {{"reset", sent}});
+
+    const RunResult result = scenario.run();
+
+    QVERIFY2(result.finished && !result.crashed, qPrintable(result.log()));
+    QVERIFY2(result.boxes.size() == 1 &&
+                 result.boxes.first().startsWith("CorvantileUpdate | Download failed: "),
+             qPrintable(result.log()));
+    QVERIFY(result.hasLine("update incomplete, update.xml kept"));
+    QVERIFY(result.exitCode != 0);
+    // Without a digest the cut body would have been installed, had the reset gone unnoticed.
+    QCOMPARE(scenario.installed("tool.dll"), oldTool);
+    QVERIFY(!scenario.isInstalled("tool.dll.update"));
+    QCOMPARE(scenario.installed("update.xml"), localManifest);
+    const QString problem = lostOrHalfWritten(scenario, {{"sub/data.txt", oldData, oldData}});
+    QVERIFY2(problem.isEmpty(), qPrintable(problem));
+    QVERIFY(scenario.outsideUnchanged());
+}
+
+void TestHostileServer::tricklingServerCanBeClosed()
+{
+    UpdateScenario scenario;
+    QVERIFY(scenario.startServer());
+    scenario.install("tool.dll", oldTool);
+    scenario.installManifest("1.0.0", {{"tool.dll", "1.0.0", "", ""}});
+    const QByteArray localManifest = scenario.installed("update.xml");
+    // An hour's worth at one byte a second: the case ends long before.
+    scenario.publish("tool.dll", QByteArray(3600, 't'));
+    scenario.publishManifest("2.0.0", {scenario.entry("tool.dll", "2.0.0")});
+    scenario.setFault("/tool.dll", {{"trickle", true}});
+
+    QElapsedTimer timer;
+    timer.start();
+    const RunResult result = scenario.runAndCloseAfter("CAPTION Updating tool.dll (1/1)", 20000);
+
+    QVERIFY2(result.hasLine("EVENT LOOP ENDED 0"), qPrintable(result.log()));
+    QVERIFY(!result.crashed);
+    QVERIFY(timer.elapsed() < 20000);
+    QVERIFY(!result.toolStarted);
+    QVERIFY(result.boxes.isEmpty());
+    // Closing leaves the partial staging file beside the intact old file and manifest; the next
+    // run truncates it.
+    QCOMPARE(installedNames(scenario), (QStringList{"tool.dll", "tool.dll.update", "update.xml"}));
+    QCOMPARE(scenario.installed("tool.dll"), oldTool);
+    QCOMPARE(scenario.installed("update.xml"), localManifest);
+    QVERIFY(scenario.outsideUnchanged());
+}
+
+void TestHostileServer::diskFullWhileStaging()
+{
+    UpdateScenario scenario;
+    QVERIFY(scenario.startServer());
+    // A small file system of its own is the only way to fill a disk on purpose.
+    const QByteArray mountPoint = QFile::encodeName(scenario.installPath());
+    if (::mount("tmpfs", mountPoint.constData(), "tmpfs", 0, "size=2m") != 0) {
+        const int error = errno;
+        const QString reason =
+            QString("cannot mount a 2 MiB tmpfs on the installation: %1").arg(strerror(error));
+        QSKIP(qPrintable(reason));
+    }
+    const auto unmount = qScopeGuard([&mountPoint] { ::umount2(mountPoint.constData(), 0); });
+
+    installRelease(scenario);
+    const QByteArray localManifest = scenario.installed("update.xml");
+    scenario.publish("tool.dll", QByteArray(4 * 1024 * 1024, 'x'));
+    scenario.publishManifest("2.0.0", {scenario.entry("tool.dll", "2.0.0", false, false),
+                                       {"sub/data.txt", "1.0.0", "", ""}});
+
+    const RunResult result = scenario.run();
+
+    QVERIFY2(result.finished && !result.crashed, qPrintable(result.log()));
+    QCOMPARE(result.boxes,
+             QStringList{"CorvantileUpdate | Download failed: No space left on device."});
+    QVERIFY(result.hasLine("update incomplete, update.xml kept"));
+    QVERIFY(result.exitCode != 0);
+    QCOMPARE(scenario.installed("tool.dll"), oldTool);
+    QVERIFY(!scenario.isInstalled("tool.dll.update"));
+    QCOMPARE(scenario.installed("update.xml"), localManifest);
+    const QString problem = lostOrHalfWritten(scenario, {{"sub/data.txt", oldData, oldData}});
+    QVERIFY2(problem.isEmpty(), qPrintable(problem));
+    QVERIFY(scenario.outsideUnchanged());
+}
+
+void TestHostileServer::nestingLimit_data()
+{
+    QTest::addColumn<int>("depth");
+    QTest::addColumn<bool>("parses");
+
+    // The root element counts as the first level.
+    QTest::newRow("at the limit") << maximumManifestDepth << true;
+    QTest::newRow("one past the limit") << maximumManifestDepth + 1 << false;
+}
+
+void TestHostileServer::nestingLimit()
+{
+    QFETCH(int, depth);
+    QFETCH(bool, parses);
+
+    QDomDocument document;
+    QCOMPARE(parseManifest(document, nestedElements(depth - 1)), parses);
+    QCOMPARE(elementText(document, "Version"), parses ? QString("2.0.0") : QString());
+}
+
+void TestHostileServer::fuzzRegressions_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QByteArray>("input");
+
+    // Every input on which a fuzz target once crashed, hung or found a broken check.
+    for (const QString kind : {"manifest", "versions"}) {
+        QDirIterator it(QStringLiteral(CORVANTILE_TEST_DATA_DIR "/regressions/") + kind,
+                        QDir::Files);
+        while (it.hasNext()) {
+            QFile file(it.next());
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            QTest::newRow(qPrintable(kind + "/" + it.fileName())) << kind << file.readAll();
+        }
+    }
+}
+
+void TestHostileServer::fuzzRegressions()
+{
+    QFETCH(QString, kind);
+    QFETCH(QByteArray, input);
+
+    QVERIFY(kind == "manifest" ? manifestChecksHold(input) : versionChecksHold(input));
+}
+
+QTEST_GUILESS_MAIN(TestHostileServer)
+#include "tst_hostileserver.moc"
