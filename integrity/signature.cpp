@@ -62,6 +62,47 @@ int recoverBlock(EVP_PKEY *key, const unsigned char *signature, std::size_t modu
     return static_cast<int>(outLength);
 }
 
+// What publicKey_decrypt does once it holds a key, without a word on standard output: the buffer
+// and the length as publicKey_decrypt documents them.
+unsigned char *recoverWithKey(EVP_PKEY *key, const unsigned char *signature, int signatureLength,
+                              int *decryptedLength)
+{
+    *decryptedLength = -1;
+    const int modulusLength = EVP_PKEY_get_size(key);
+    if (EVP_PKEY_get_base_id(key) != EVP_PKEY_RSA || modulusLength <= 0)
+        return zeroedBuffer(1);
+
+    const std::size_t k = static_cast<std::size_t>(modulusLength);
+    unsigned char *out = zeroedBuffer(k + 1);
+    // The operation consumes exactly k bytes; a shorter signature cannot be valid and must not be
+    // read past its end.
+    if (!signature || signatureLength < modulusLength)
+        return out;
+
+    *decryptedLength = recoverBlock(key, signature, k, out);
+    if (*decryptedLength < 0) {
+        // Callers read a failed result up to its first zero byte, so nothing may be left behind.
+        std::memset(out, 0, k + 1);
+        ERR_clear_error();
+    }
+    return out;
+}
+
+QByteArray decodedSignature(const QString &signatureText)
+{
+    return QByteArray::fromBase64(signatureText.toLatin1());
+}
+
+// A failed recovery is read up to its first zero byte, which leaves it empty.
+bool enclosesDigest(const unsigned char *decrypted, int decryptedLength,
+                    const QString &expectedDigest)
+{
+    const char *text = reinterpret_cast<const char *>(decrypted);
+    const QByteArray enclosed =
+        decryptedLength >= 0 ? QByteArray(text, decryptedLength) : QByteArray(text);
+    return enclosed == expectedDigest.toLatin1();
+}
+
 } // namespace
 
 unsigned char *publicKey_decrypt(const unsigned char *signature, int signatureLength,
@@ -82,36 +123,35 @@ unsigned char *publicKey_decrypt(const unsigned char *signature, int signatureLe
         return zeroedBuffer(1);
     }
     bio.reset();
-
-    const int modulusLength = EVP_PKEY_get_size(key.get());
-    if (EVP_PKEY_get_base_id(key.get()) != EVP_PKEY_RSA || modulusLength <= 0)
-        return zeroedBuffer(1);
-
-    const std::size_t k = static_cast<std::size_t>(modulusLength);
-    unsigned char *out = zeroedBuffer(k + 1);
-    // The operation consumes exactly k bytes; a shorter signature cannot be valid and must not be
-    // read past its end.
-    if (!signature || signatureLength < modulusLength)
-        return out;
-
-    *decryptedLength = recoverBlock(key.get(), signature, k, out);
-    if (*decryptedLength < 0) {
-        // Callers read a failed result up to its first zero byte, so nothing may be left behind.
-        std::memset(out, 0, k + 1);
-        ERR_clear_error();
-    }
-    return out;
+    return recoverWithKey(key.get(), signature, signatureLength, decryptedLength);
 }
 
 bool checkSignature(const QString &signatureText, const QString &expectedDigest)
 {
-    const QByteArray signature = QByteArray::fromBase64(signatureText.toLatin1());
+    // The updater's own check goes through publicKey_decrypt and keeps its lines on standard
+    // output.
+    const QByteArray signature = decodedSignature(signatureText);
     int decryptedLength = -1;
     const std::unique_ptr<unsigned char[]> decrypted(
         publicKey_decrypt(reinterpret_cast<const unsigned char *>(signature.constData()),
                           signature.size(), publicKeyPem, &decryptedLength));
-    const char *text = reinterpret_cast<const char *>(decrypted.get());
-    const QByteArray enclosed =
-        decryptedLength >= 0 ? QByteArray(text, decryptedLength) : QByteArray(text);
-    return enclosed == expectedDigest.toLatin1();
+    return enclosesDigest(decrypted.get(), decryptedLength, expectedDigest);
+}
+
+bool checkSignatureWithKey(const QString &signatureText, const QString &expectedDigest,
+                           const char *pemText)
+{
+    const QByteArray signature = decodedSignature(signatureText);
+    ERR_clear_error();
+    BioPointer bio(BIO_new_mem_buf(pemText, -1));
+    PkeyPointer key(bio ? PEM_read_bio_PUBKEY(bio.get(), nullptr, nullptr, nullptr) : nullptr);
+    if (!key) {
+        ERR_clear_error();
+        return false;
+    }
+    int decryptedLength = -1;
+    const std::unique_ptr<unsigned char[]> decrypted(
+        recoverWithKey(key.get(), reinterpret_cast<const unsigned char *>(signature.constData()),
+                       signature.size(), &decryptedLength));
+    return enclosesDigest(decrypted.get(), decryptedLength, expectedDigest);
 }

@@ -25,4 +25,9 @@ unsigned char *publicKey_decrypt(const unsigned char *signature, int signatureLe
 // `expectedDigest` (no case folding, no trimming).
 bool checkSignature(const QString &signatureText, const QString &expectedDigest);
 
+// The same check with the public key in `pemText` (zero-terminated PEM), for the publisher's tool,
+// which checks a release against the key that installations embed. It writes nothing.
+bool checkSignatureWithKey(const QString &signatureText, const QString &expectedDigest,
+                           const char *pemText);
+
 #endif

@@ -1,0 +1,340 @@
+// What the publisher makes is what installations get: releases made by corvantile-publish, served
+// by nginx on loopback, installed by the real updater (through the unattended driver).
+#include "e2e/harness.h"
+
+#include "manifest.h"
+#include "publisher.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QDomDocument>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTextStream>
+#include <QtTest>
+
+#include <unistd.h>
+
+namespace {
+
+const QString basePath = QStringLiteral("/corvantile");
+
+QString nginxExecutable()
+{
+    const QString found = QStandardPaths::findExecutable("nginx");
+    return found.isEmpty()
+               ? QStandardPaths::findExecutable("nginx", {"/usr/sbin", "/usr/local/sbin", "/sbin"})
+               : found;
+}
+
+// A port that was free a moment ago: nginx takes it right after.
+quint16 freeLoopbackPort()
+{
+    QTcpServer probe;
+    if (!probe.listen(QHostAddress::LocalHost, 0))
+        return 0;
+    const quint16 port = probe.serverPort();
+    probe.close();
+    return port;
+}
+
+bool acceptsConnections(quint16 port)
+{
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, port);
+    return socket.waitForConnected(200);
+}
+
+// nginx as a publisher would run it, serving one release folder below basePath, with its own
+// configuration, logs and temporary folders, in the foreground as a child of the test.
+class NginxServer
+{
+public:
+    ~NginxServer() { stop(); }
+
+    bool start(const QString &releaseDir, quint16 port)
+    {
+        this->port = port;
+        const QString conf = prefix.filePath("nginx.conf");
+        QFile file(conf);
+        if (!prefix.isValid() || !file.open(QIODevice::WriteOnly))
+            return false;
+        file.write(configuration(releaseDir).toUtf8());
+        file.close();
+        process.setProcessChannelMode(QProcess::ForwardedChannels);
+        process.start(nginxExecutable(),
+                      {"-p", prefix.path() + "/", "-c", conf, "-e", prefix.filePath("error.log")});
+        return process.waitForStarted();
+    }
+
+    bool running() const { return process.state() == QProcess::Running; }
+    bool ready() const { return running() && acceptsConnections(port); }
+
+    QStringList requests() const
+    {
+        QFile file(prefix.filePath("access.log"));
+        if (!file.open(QIODevice::ReadOnly))
+            return {};
+        return QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
+    }
+
+    QString errorLog() const
+    {
+        QFile file(prefix.filePath("error.log"));
+        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+    }
+
+    void stop()
+    {
+        if (process.state() == QProcess::NotRunning)
+            return;
+        process.terminate();
+        if (!process.waitForFinished(10000)) {
+            process.kill();
+            process.waitForFinished();
+        }
+    }
+
+private:
+    QString configuration(const QString &releaseDir) const
+    {
+        const QString p = prefix.path();
+        QString text;
+        QTextStream out(&text);
+        out << "daemon off;\n"
+            << "worker_processes 1;\n"
+            << "pid \"" << p << "/nginx.pid\";\n"
+            << "error_log \"" << p << "/error.log\";\n";
+        // Started by root, the workers would otherwise drop to a user who cannot read the
+        // test's private temporary folders.
+        if (geteuid() == 0)
+            out << "user root;\n";
+        out << "events { worker_connections 64; }\n"
+            << "http {\n"
+            << "    access_log \"" << p << "/access.log\" combined;\n"
+            << "    client_body_temp_path \"" << p << "/body\";\n"
+            << "    proxy_temp_path \"" << p << "/proxy\";\n"
+            << "    fastcgi_temp_path \"" << p << "/fastcgi\";\n"
+            << "    uwsgi_temp_path \"" << p << "/uwsgi\";\n"
+            << "    scgi_temp_path \"" << p << "/scgi\";\n"
+            << "    types { }\n"
+            << "    default_type application/octet-stream;\n"
+            << "    server {\n"
+            << "        listen 127.0.0.1:" << port << ";\n"
+            << "        location " << basePath << "/ { alias \"" << releaseDir << "/\"; }\n"
+            << "    }\n"
+            << "}\n";
+        out.flush();
+        return text;
+    }
+
+    QTemporaryDir prefix;
+    QProcess process;
+    quint16 port = 0;
+};
+
+void writeFile(const QString &path, const QByteArray &content)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size())
+        qFatal("cannot write %s", qPrintable(path));
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// Every regular file below `dir` by relative name, with its bytes; the manifest is not part of
+// the release's content.
+QMap<QString, QByteArray> treeContent(const QString &dir)
+{
+    QMap<QString, QByteArray> content;
+    QDirIterator it(dir, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        const QString name = QDir(dir).relativeFilePath(path);
+        if (name != "update.xml")
+            content.insert(name, readFile(path));
+    }
+    return content;
+}
+
+void copyTree(const QString &from, const QString &to)
+{
+    QDirIterator it(from, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        writeFile(to + "/" + QDir(from).relativeFilePath(path), readFile(path));
+    }
+}
+
+struct ManifestSummary
+{
+    QString server;
+    QString version;
+    FileTable files;
+    TextMap digests;
+    TextMap signatures;
+};
+
+ManifestSummary summaryOf(const QString &path)
+{
+    ManifestSummary summary;
+    QDomDocument document;
+    if (!document.setContent(readFile(path)))
+        return summary;
+    summary.server = elementText(document, "UpdateServer");
+    summary.version = elementText(document, "Version");
+    summary.files = readFileTable(document, &summary.digests, &summary.signatures);
+    return summary;
+}
+
+int publish(const QStringList &arguments, QString *messages)
+{
+    QTextStream out(messages);
+    QTextStream err(messages);
+    const int status = runPublisher(arguments, out, err);
+    out.flush();
+    err.flush();
+    return status;
+}
+
+// Ends the old release's files with LF, the new one's with CR LF: the digest does not see the
+// difference, the installed bytes must.
+const QByteArray oldNotes = "first line\nsecond line\n";
+const QByteArray newNotes = "first line\r\nsecond line\r\nthird line\r\n";
+
+QByteArray largeContent()
+{
+    // Big enough to arrive in many reads; holds CR LF pairs and no 0x1A.
+    QByteArray content;
+    for (int i = 0; content.size() < 600 * 1024; ++i)
+        content += "record " + QByteArray::number(i) + "\r\n" + QByteArray(97, char('a' + i % 26));
+    return content;
+}
+
+} // namespace
+
+class TestPublishRoundTrip : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void updateInstallsThePublishedRelease_data();
+    void updateInstallsThePublishedRelease();
+};
+
+void TestPublishRoundTrip::initTestCase()
+{
+    QVERIFY2(!nginxExecutable().isEmpty(), "nginx is needed (Debian package nginx-light)");
+}
+
+void TestPublishRoundTrip::updateInstallsThePublishedRelease_data()
+{
+    QTest::addColumn<bool>("withPrevious");
+
+    QTest::newRow("with --previous: unchanged files stay") << true;
+    QTest::newRow("without --previous: every file is fetched") << false;
+}
+
+void TestPublishRoundTrip::updateInstallsThePublishedRelease()
+{
+    QFETCH(bool, withPrevious);
+
+    UpdateScenario scenario;
+    QTemporaryDir work;
+    const quint16 port = freeLoopbackPort();
+    QVERIFY(port != 0);
+    const QString server = QString("http://127.0.0.1:%1%2").arg(port).arg(basePath);
+    const QString key = developmentPrivateKey();
+    const QString wallet = QString::fromUtf8("数据/钱包.dat");
+
+    // The installed release, 1.0.0, made by the tool as well.
+    const QString oldRelease = work.filePath("1.0.0");
+    writeFile(oldRelease + "/CorvantileDevelopmentTool.exe", "MZ tool 1.0.0");
+    writeFile(oldRelease + "/unchanged.dll", QByteArrayLiteral("MZ\0\1\2 the same in both"));
+    writeFile(oldRelease + "/docs/notes.txt", oldNotes);
+    writeFile(oldRelease + "/removed/old.txt", "only in 1.0.0");
+    QString messages;
+    QVERIFY2(publish({"make", "--release", oldRelease, "--server", server, "--version", "1.0.0",
+                      "--key", key},
+                     &messages) == PublisherSuccess,
+             qPrintable(messages));
+    copyTree(oldRelease, scenario.installPath());
+
+    // The published release, 1.1.0: a changed tool, notes changed and now in CR LF, a new file
+    // with a byte 0x1A, a new file named outside Latin-1, a large new file, one file removed.
+    const QString release = scenario.releasePath();
+    writeFile(release + "/CorvantileDevelopmentTool.exe", "MZ tool 1.1.0, a little longer");
+    writeFile(release + "/unchanged.dll", readFile(oldRelease + "/unchanged.dll"));
+    writeFile(release + "/docs/notes.txt", newNotes);
+    writeFile(release + "/bin/marked.dat",
+              QByteArrayLiteral("text before the mark\x1a binary after it\r\n\0\1"));
+    writeFile(release + "/" + wallet, "wallet content");
+    writeFile(release + "/media/large.bin", largeContent());
+    QStringList arguments{"make",      "--release", release, "--server", server,
+                          "--version", "1.1.0",     "--key", key};
+    if (withPrevious)
+        arguments << "--previous" << oldRelease + "/update.xml";
+    messages.clear();
+    QVERIFY2(publish(arguments, &messages) == PublisherSuccess, qPrintable(messages));
+
+    NginxServer nginx;
+    QVERIFY(nginx.start(release, port));
+    QTRY_VERIFY_WITH_TIMEOUT(nginx.ready() || !nginx.running(), 10000);
+    QVERIFY2(nginx.ready(), qPrintable(nginx.errorLog()));
+
+    const RunResult result = scenario.run();
+
+    // A failure message is cut short; the whole log is what tells why.
+    if (!result.finished || result.crashed || result.exitCode != 0)
+        qWarning().noquote() << result.log() << "\n" << nginx.errorLog();
+    QVERIFY(result.finished && !result.crashed && result.exitCode == 0);
+    QVERIFY2(result.boxes.isEmpty(), qPrintable(result.log()));
+    QVERIFY(result.toolStarted);
+    QVERIFY(result.hasLine("Xml updated"));
+
+    // Byte for byte the published release: changed and new files in place, the removed one
+    // gone, no staging file left behind.
+    const QMap<QString, QByteArray> installed = treeContent(scenario.installPath());
+    QCOMPARE(installed.keys(), treeContent(release).keys());
+    QCOMPARE(installed, treeContent(release));
+    QCOMPARE(installed.value("docs/notes.txt"), newNotes);
+    QVERIFY(!QFileInfo::exists(scenario.installPath("removed/old.txt")));
+
+    // The stored manifest says what the published one says.
+    const ManifestSummary stored = summaryOf(scenario.installPath("update.xml"));
+    const ManifestSummary published = summaryOf(release + "/update.xml");
+    QCOMPARE(stored.version, QString("1.1.0"));
+    QCOMPARE(stored.version, published.version);
+    QCOMPARE(stored.server, published.server);
+    QCOMPARE(stored.files, published.files);
+    QCOMPARE(stored.digests, published.digests);
+    QCOMPARE(stored.signatures, published.signatures);
+    QCOMPARE(stored.files.size(), 6);
+
+    // The files came from nginx, and only those whose file version moved. A file named outside
+    // Latin-1 travels percent-encoded as UTF-8.
+    const QString requests = nginx.requests().join('\n');
+    QVERIFY2(requests.contains("\"GET " + basePath + "/update.xml HTTP/1.1\" 200 "),
+             qPrintable(requests));
+    QVERIFY2(requests.contains("\"GET " + basePath +
+                               "/%E6%95%B0%E6%8D%AE/%E9%92%B1%E5%8C%85.dat HTTP/1.1\" 200 "),
+             qPrintable(requests));
+    QCOMPARE(requests.contains(basePath + "/unchanged.dll "), !withPrevious);
+    QCOMPARE(published.files.value("unchanged.dll"), QString(withPrevious ? "1.0.0" : "1.1.0"));
+    QVERIFY2(!requests.contains("\" 404 "), qPrintable(requests));
+    QVERIFY(scenario.outsideUnchanged());
+}
+
+QTEST_GUILESS_MAIN(TestPublishRoundTrip)
+#include "tst_publishroundtrip.moc"

@@ -1,0 +1,171 @@
+#include "publishercommands.h"
+
+#include "manifest.h"
+#include "releasedigests.h"
+#include "releasemanifest.h"
+#include "releasesigner.h"
+#include "releasetree.h"
+#include "versioncheck.h"
+
+#include <QDomDocument>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QSet>
+
+namespace {
+
+DigestProgress progressOn(QTextStream &err)
+{
+    return [&err](int filesDone, int fileCount, qint64 bytesDone, qint64 bytesTotal) {
+        const qint64 mebibyte = 1 << 20;
+        err << "\rhashing and signing: " << filesDone << "/" << fileCount << " files, "
+            << bytesDone / mebibyte << "/" << bytesTotal / mebibyte << " MiB";
+        if (filesDone == fileCount)
+            err << "\n";
+        err.flush();
+    };
+}
+
+struct PreviousRelease
+{
+    bool given = false;
+    QString version;
+    FileTable files;
+    TextMap digests;
+};
+
+int readPrevious(const QString &path, const QString &version, PreviousRelease *previous,
+                 QTextStream &err)
+{
+    QDomDocument document;
+    QString problem;
+    if (!readManifest(path, &document, &problem))
+        return refuse(err, shown(path), problem);
+    previous->given = true;
+    previous->version = elementText(document, "Version");
+    if (compareVersions(version, previous->version) != 1)
+        return refuse(err, "--version " + version,
+                      "it is not newer than " + quoted(previous->version) + ", the version of " +
+                          shown(path));
+    previous->files = readFileTable(document, &previous->digests, nullptr);
+    return PublisherSuccess;
+}
+
+int refuseTreeProblems(const QString &releaseDir, const ReleaseTree &tree, QTextStream &err)
+{
+    for (auto it = tree.problems.constBegin(); it != tree.problems.constEnd(); ++it)
+        refuse(err, shownInRelease(releaseDir, it.key()), it.value());
+    if (!tree.problems.isEmpty())
+        return PublisherRefused;
+    QString clashing;
+    const QString clash = nameClash(tree.files.keys(), &clashing);
+    if (!clash.isEmpty())
+        return refuse(err, shownInRelease(releaseDir, clashing), clash);
+    return PublisherSuccess;
+}
+
+// A file keeps its previous file version only while its digest is the one installations have.
+QString fileVersionFor(const QString &name, const QString &md5, const QString &version,
+                       const PreviousRelease &previous)
+{
+    const auto before = previous.files.constFind(name);
+    if (before == previous.files.constEnd() || previous.digests.value(name) != md5 ||
+        !versionProblem(before.value()).isEmpty())
+        return version;
+    return before.value();
+}
+
+void reportChanges(const QList<ManifestFile> &entries, const QString &version,
+                   const PreviousRelease &previous, QTextStream &out)
+{
+    QSet<QString> published;
+    int added = 0;
+    int changed = 0;
+    for (const ManifestFile &entry : entries) {
+        published.insert(entry.name);
+        if (!previous.files.contains(entry.name)) {
+            out << "new      " << entry.name << "\n";
+            ++added;
+        } else if (entry.version == version) {
+            out << "changed  " << entry.name << "\n";
+            ++changed;
+        }
+    }
+    int dropped = 0;
+    for (auto it = previous.files.constBegin(); it != previous.files.constEnd(); ++it) {
+        if (!published.contains(it.key())) {
+            out << "dropped  " << it.key() << "\n";
+            ++dropped;
+        }
+    }
+    out << added << " new, " << changed << " changed, " << entries.size() - added - changed
+        << " unchanged, " << dropped << " dropped since " << previous.version << "\n";
+}
+
+} // namespace
+
+int runMake(const QMap<QString, QString> &options, QTextStream &out, QTextStream &err,
+            PublisherProgress progress)
+{
+    const QString releaseDir = options.value("release");
+    const QString server = options.value("server");
+    const QString version = options.value("version");
+    const QString keyPath = options.value("key");
+    const QString outputPath = options.value("output", QDir(releaseDir).filePath("update.xml"));
+
+    QString problem = versionProblem(version);
+    if (!problem.isEmpty())
+        return refuse(err, "--version " + version, problem);
+    problem = serverProblem(server);
+    if (!problem.isEmpty())
+        return refuse(err, "--server " + server, problem);
+    if (!QFileInfo(releaseDir).isDir())
+        return refuse(err, shown(releaseDir), "no such folder");
+
+    PreviousRelease previous;
+    if (options.contains("previous")) {
+        const int status = readPrevious(options.value("previous"), version, &previous, err);
+        if (status != PublisherSuccess)
+            return status;
+    }
+
+    // One key for the whole run: reading and checking it per file would cost more than hashing
+    // a small file.
+    ReleaseSigner signer;
+    if (!signer.load(keyPath, &problem))
+        return refuse(err, shown(keyPath), problem);
+
+    const ReleaseTree tree = walkRelease(releaseDir, outputPath);
+    for (auto it = tree.leftOut.constBegin(); it != tree.leftOut.constEnd(); ++it)
+        err << publisherName << ": note: left out " << shownInRelease(releaseDir, it.key()) << ": "
+            << it.value() << "\n";
+    const int treeStatus = refuseTreeProblems(releaseDir, tree, err);
+    if (treeStatus != PublisherSuccess)
+        return treeStatus;
+
+    const QStringList names = tree.files.keys();
+    const std::vector<SignedDigest> digests =
+        digestAndSign(tree.files.values(), signer,
+                      progress == PublisherProgress::Shown ? progressOn(err) : DigestProgress());
+
+    QList<ManifestFile> entries;
+    for (int i = 0; i < names.size(); ++i) {
+        const SignedDigest &digest = digests[static_cast<std::size_t>(i)];
+        if (!digest.error.isEmpty())
+            return refuse(err, shownInRelease(releaseDir, names.at(i)), digest.error);
+        const QString md5 = QString::fromStdString(digest.md5);
+        entries.append({names.at(i), fileVersionFor(names.at(i), md5, version, previous), md5,
+                        digest.signature});
+    }
+
+    // Written whole or not at all: a half-written manifest on a server stops every installation.
+    const QByteArray xml = manifestXml(server, version, entries);
+    QSaveFile file(outputPath);
+    if (!file.open(QIODevice::WriteOnly) || file.write(xml) != xml.size() || !file.commit())
+        return refuse(err, shown(outputPath), "cannot write it: " + file.errorString());
+
+    if (previous.given)
+        reportChanges(entries, version, previous, out);
+    out << shown(outputPath) << ": version " << version << ", " << entries.size() << " files\n";
+    return PublisherSuccess;
+}

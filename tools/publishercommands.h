@@ -1,0 +1,42 @@
+#ifndef CORVANTILE_TOOLS_PUBLISHERCOMMANDS_H
+#define CORVANTILE_TOOLS_PUBLISHERCOMMANDS_H
+
+#include "publisher.h"
+
+#include <QDir>
+#include <QMap>
+#include <QString>
+#include <QTextStream>
+
+// The two commands of corvantile-publish, with their options already parsed (name without "--"
+// to value), and what they share in how they report.
+
+int runMake(const QMap<QString, QString> &options, QTextStream &out, QTextStream &err,
+            PublisherProgress progress);
+int runVerify(const QMap<QString, QString> &options, QTextStream &out, QTextStream &err);
+
+inline const QString publisherName = QStringLiteral("corvantile-publish");
+
+inline QString quoted(const QString &text)
+{
+    return "\"" + text + "\"";
+}
+
+inline QString shown(const QString &path)
+{
+    return QDir::toNativeSeparators(path);
+}
+
+inline QString shownInRelease(const QString &releaseDir, const QString &name)
+{
+    return shown(QDir(releaseDir).filePath(name));
+}
+
+// Every refusal names what it is about (a file, an option) and the reason.
+inline int refuse(QTextStream &err, const QString &subject, const QString &reason)
+{
+    err << publisherName << ": " << subject << ": " << reason << "\n";
+    return PublisherRefused;
+}
+
+#endif // CORVANTILE_TOOLS_PUBLISHERCOMMANDS_H

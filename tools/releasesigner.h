@@ -1,0 +1,43 @@
+#ifndef CORVANTILE_TOOLS_RELEASESIGNER_H
+#define CORVANTILE_TOOLS_RELEASESIGNER_H
+
+#include <QByteArray>
+#include <QString>
+
+#include <memory>
+#include <string>
+
+struct evp_pkey_st;
+
+// The publisher's half of the signature check: the RSA private-key operation with PKCS #1 v1.5
+// type 1 padding straight over the 32 characters of a digest text, no DigestInfo, as Base64.
+// The key is read once; sign() may then run on several threads at once.
+class ReleaseSigner
+{
+public:
+    ReleaseSigner();
+    ~ReleaseSigner();
+    ReleaseSigner(const ReleaseSigner &) = delete;
+    ReleaseSigner &operator=(const ReleaseSigner &) = delete;
+
+    // Reads an unencrypted PEM private key. On failure `error` receives the reason, without the
+    // file's name, which the caller puts in front.
+    bool load(const QString &pemPath, QString *error);
+    int modulusBits() const;
+
+    // The Base64 signature (no line breaks) of `digest`, or empty text with the reason.
+    QString sign(const std::string &digest, QString *error) const;
+
+private:
+    struct KeyFree
+    {
+        void operator()(evp_pkey_st *key) const;
+    };
+    std::unique_ptr<evp_pkey_st, KeyFree> key;
+};
+
+// Reads a PEM public key and checks that it is RSA, so that a wrong key file is reported once
+// rather than as a bad signature on every file. On success `pemText` holds the file's text.
+bool loadPublicKeyText(const QString &pemPath, QByteArray *pemText, QString *error);
+
+#endif // CORVANTILE_TOOLS_RELEASESIGNER_H

@@ -1,0 +1,137 @@
+#include "publishercommands.h"
+
+#include "filenames.h"
+#include "manifest.h"
+#include "md5context.h"
+#include "releasemanifest.h"
+#include "releasesigner.h"
+#include "releasetree.h"
+#include "signature.h"
+
+#include <QDomDocument>
+#include <QFile>
+#include <QFileInfo>
+
+namespace {
+
+struct FileCheck
+{
+    QString status;
+    QString detail;
+};
+
+// The checks an installation makes on a downloaded file, in its order, on the published copy.
+FileCheck checkListedFile(const QString &releaseDir, const QString &name,
+                          const QString &unsafeReason, const TextMap &digests,
+                          const TextMap &signatures, const QByteArray &publicKeyPem)
+{
+    if (!unsafeReason.isEmpty())
+        return {"UNSAFE NAME", unsafeReason};
+    const QString path = QDir(releaseDir).filePath(localPathForName(name));
+    if (!QFileInfo(path).isFile())
+        return {"MISSING", QString()};
+    const auto digest = digests.constFind(name);
+    if (digest == digests.constEnd())
+        return {"NO DIGEST", "installations would install it unchecked"};
+    const QString md5 = QString::fromStdString(md5OfFile(QFile::encodeName(path).toStdString()));
+    if (md5 != digest.value())
+        return {"MD5 MISMATCH", "listed " + digest.value() + ", file " + md5};
+    const auto signature = signatures.constFind(name);
+    if (signature == signatures.constEnd())
+        return {"BAD SIGNATURE", "none listed"};
+    if (!checkSignatureWithKey(signature.value(), digest.value(), publicKeyPem.constData()))
+        return {"BAD SIGNATURE", "it does not open to the listed digest with this key"};
+    return {"ok", QString()};
+}
+
+// Manifest-wide faults: an installation cannot compare a broken version, and the next run after
+// an update fetches from the stored UpdateServer.
+bool checkManifestHeader(const QString &manifestPath, const QDomDocument &manifest,
+                         QTextStream &out, QTextStream &err)
+{
+    const QString version = elementText(manifest, "Version");
+    const QString server = elementText(manifest, "UpdateServer");
+    out << shown(manifestPath) << ": version " << version << ", server " << server << "\n";
+    bool sound = true;
+    QString problem = versionProblem(version);
+    if (!problem.isEmpty()) {
+        refuse(err, shown(manifestPath), "Version " + quoted(version) + ": " + problem);
+        sound = false;
+    }
+    problem = serverProblem(server);
+    if (!problem.isEmpty()) {
+        refuse(err, shown(manifestPath), "UpdateServer " + quoted(server) + ": " + problem);
+        sound = false;
+    }
+    return sound;
+}
+
+QMap<QString, QString> unsafeNames(const FileTable &table)
+{
+    QMap<QString, QString> reasons;
+    QStringList sound;
+    for (auto it = table.constBegin(); it != table.constEnd(); ++it) {
+        const QString problem = fileNameProblem(it.key());
+        if (problem.isEmpty())
+            sound.append(it.key());
+        else
+            reasons.insert(it.key(), problem);
+    }
+    QString clashing;
+    const QString clash = nameClash(sound, &clashing);
+    if (!clash.isEmpty())
+        reasons.insert(clashing, clash);
+    return reasons;
+}
+
+} // namespace
+
+int runVerify(const QMap<QString, QString> &options, QTextStream &out, QTextStream &err)
+{
+    const QString releaseDir = options.value("release");
+    const QString keyPath = options.value("key");
+    if (!QFileInfo(releaseDir).isDir())
+        return refuse(err, shown(releaseDir), "no such folder");
+
+    QString problem;
+    QByteArray publicKeyPem;
+    if (!loadPublicKeyText(keyPath, &publicKeyPem, &problem))
+        return refuse(err, shown(keyPath), problem);
+
+    const QString manifestPath = QDir(releaseDir).filePath("update.xml");
+    QDomDocument manifest;
+    if (!readManifest(manifestPath, &manifest, &problem))
+        return refuse(err, shown(manifestPath), problem);
+    const bool soundHeader = checkManifestHeader(manifestPath, manifest, out, err);
+
+    TextMap digests;
+    TextMap signatures;
+    const FileTable table = readFileTable(manifest, &digests, &signatures);
+    const QMap<QString, QString> unsafe = unsafeNames(table);
+    int failed = 0;
+    for (auto it = table.constBegin(); it != table.constEnd(); ++it) {
+        const FileCheck check = checkListedFile(releaseDir, it.key(), unsafe.value(it.key()),
+                                                digests, signatures, publicKeyPem);
+        out << check.status.leftJustified(15) << quoted(it.key());
+        if (!check.detail.isEmpty())
+            out << " (" << check.detail << ")";
+        out << "\n";
+        if (check.status != "ok")
+            ++failed;
+    }
+
+    const ReleaseTree tree = walkRelease(releaseDir);
+    QStringList present = tree.files.keys() + tree.problems.keys();
+    present.sort();
+    int unlisted = 0;
+    for (const QString &name : present) {
+        if (!table.contains(name)) {
+            out << QString("NOT LISTED").leftJustified(15) << quoted(name) << "\n";
+            ++unlisted;
+        }
+    }
+
+    out << table.size() << " listed: " << table.size() - failed << " ok, " << failed << " failed; "
+        << unlisted << " not listed\n";
+    return soundHeader && failed == 0 ? PublisherSuccess : PublisherRefused;
+}
