@@ -1,6 +1,8 @@
 #ifndef CORVANTILE_WIDGET_H
 #define CORVANTILE_WIDGET_H
 
+#include "downloadlistlog.h"
+
 #include <QDomDocument>
 #include <QMap>
 #include <QNetworkAccessManager>
@@ -80,6 +82,7 @@ private:
     // Set when a planned file could not be installed; the old manifest is then kept so that the
     // next run fetches that file again.
     bool updateIncomplete;
+    DownloadListLog downloadListLog;
 };
 
 #endif // CORVANTILE_WIDGET_H

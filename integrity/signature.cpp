@@ -12,6 +12,7 @@
 #include <cstring>
 #include <iostream>
 #include <memory>
+#include <string>
 
 namespace {
 
@@ -88,6 +89,32 @@ unsigned char *recoverWithKey(EVP_PKEY *key, const unsigned char *signature, int
     return out;
 }
 
+// Reading a PEM key through OpenSSL 3's decoders costs far more than the RSA operation itself, and
+// an update checks one signature per file against the same key. The last key read is kept, per
+// thread, for as long as the same PEM text is asked for; a text that yields no key is read (and
+// reported) anew every time.
+EVP_PKEY *readPublicKey(const char *pemText)
+{
+    struct CachedKey
+    {
+        std::string pem;
+        PkeyPointer key;
+    };
+    thread_local CachedKey cached;
+    if (cached.key && cached.pem == pemText)
+        return cached.key.get();
+
+    BioPointer bio(BIO_new_mem_buf(pemText, -1));
+    if (!bio)
+        std::cout << "BIO_new_mem_buf failed!" << std::endl;
+    PkeyPointer key(bio ? PEM_read_bio_PUBKEY(bio.get(), nullptr, nullptr, nullptr) : nullptr);
+    if (!key)
+        return nullptr;
+    cached.pem = pemText;
+    cached.key = std::move(key);
+    return cached.key.get();
+}
+
 QByteArray decodedSignature(const QString &signatureText)
 {
     return QByteArray::fromBase64(signatureText.toLatin1());
@@ -112,18 +139,14 @@ unsigned char *publicKey_decrypt(const unsigned char *signature, int signatureLe
     // Only errors of this call may be reported as the reason a key could not be read.
     ERR_clear_error();
 
-    BioPointer bio(BIO_new_mem_buf(pemText, -1));
-    if (!bio)
-        std::cout << "BIO_new_mem_buf failed!" << std::endl;
-    PkeyPointer key(bio ? PEM_read_bio_PUBKEY(bio.get(), nullptr, nullptr, nullptr) : nullptr);
-    std::cout << "publicKey_decrypt " << static_cast<const void *>(key.get());
+    EVP_PKEY *key = readPublicKey(pemText);
+    std::cout << "publicKey_decrypt " << static_cast<const void *>(key);
     if (!key) {
         reportUnreadableKey();
         ERR_clear_error();
         return zeroedBuffer(1);
     }
-    bio.reset();
-    return recoverWithKey(key.get(), signature, signatureLength, decryptedLength);
+    return recoverWithKey(key, signature, signatureLength, decryptedLength);
 }
 
 bool checkSignature(const QString &signatureText, const QString &expectedDigest)
@@ -143,15 +166,14 @@ bool checkSignatureWithKey(const QString &signatureText, const QString &expected
 {
     const QByteArray signature = decodedSignature(signatureText);
     ERR_clear_error();
-    BioPointer bio(BIO_new_mem_buf(pemText, -1));
-    PkeyPointer key(bio ? PEM_read_bio_PUBKEY(bio.get(), nullptr, nullptr, nullptr) : nullptr);
+    EVP_PKEY *key = readPublicKey(pemText);
     if (!key) {
         ERR_clear_error();
         return false;
     }
     int decryptedLength = -1;
     const std::unique_ptr<unsigned char[]> decrypted(
-        recoverWithKey(key.get(), reinterpret_cast<const unsigned char *>(signature.constData()),
+        recoverWithKey(key, reinterpret_cast<const unsigned char *>(signature.constData()),
                        signature.size(), &decryptedLength));
     return enclosesDigest(decrypted.get(), decryptedLength, expectedDigest);
 }

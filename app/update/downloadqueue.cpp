@@ -36,7 +36,7 @@ bool writeAll(QFile &file, const QByteArray &data)
 
 void Widget::startNextDownload()
 {
-    qDebug() << "downlist : " << downloadList;
+    downloadListLog.write(downloadList);
 
     if (downloadList.isEmpty()) {
         if (updateIncomplete) {

@@ -34,6 +34,7 @@ void Widget::planDownloads()
         localFiles.erase(local);
     }
     totalFiles = downloadList.size();
+    downloadListLog.plan(downloadList);
 
     startNextDownload();
 
