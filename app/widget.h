@@ -30,6 +30,10 @@ public:
     explicit Widget(QWidget *parent = nullptr);
     ~Widget() override;
 
+    // True once files were planned for download: the run normally ends the process itself, so a
+    // window that is closed afterwards leaves an update that did not finish.
+    bool updateInterrupted() const { return totalFiles > 0; }
+
 protected:
     void mousePressEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;

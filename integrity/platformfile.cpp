@@ -1,5 +1,6 @@
 #include "platformfile.h"
 
+#include <filesystem>
 #include <fstream>
 
 #ifdef _WIN32
@@ -10,8 +11,6 @@
 #define WIN32_LEAN_AND_MEAN
 #endif
 #include <windows.h>
-
-#include <filesystem>
 #else
 #include <cerrno>
 #include <cstdio>
@@ -115,4 +114,19 @@ bool replaceFile(const std::string &utf8Source, const std::string &utf8Target, s
     }
 #endif
     return true;
+}
+
+bool isSameFile(const std::string &utf8First, const std::string &utf8Second)
+{
+    std::error_code error;
+#ifdef _WIN32
+    std::wstring first;
+    std::wstring second;
+    if (!widen(utf8First, &first) || !widen(utf8Second, &second))
+        return false;
+    const bool same = std::filesystem::equivalent(first, second, error);
+#else
+    const bool same = std::filesystem::equivalent(utf8First, utf8Second, error);
+#endif
+    return !error && same;
 }

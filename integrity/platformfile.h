@@ -14,6 +14,10 @@ bool openInputFile(std::ifstream &stream, const std::string &utf8Path);
 // Puts the source in the target's place in one step, so that the target holds either its old or
 // its new content at every moment. On failure the target is untouched and, when `error` is given,
 // it receives a readable reason.
+// True when both names exist and are one file, as two spellings are on a file system that
+// ignores case.
+bool isSameFile(const std::string &utf8First, const std::string &utf8Second);
+
 bool replaceFile(const std::string &utf8Source, const std::string &utf8Target, std::string *error);
 
 #endif

@@ -23,9 +23,16 @@ install_missing_packages() {
     done
     [ ${#missing[@]} -eq 0 ] && return 0
     echo "Installing: ${missing[*]}"
-    local sudo=""
-    [ "$(id -u)" -ne 0 ] && sudo="sudo"
-    $sudo apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
+    local sudo=()
+    if [ "$(id -u)" -ne 0 ]; then
+        if ! command -v sudo >/dev/null; then
+            echo "Missing packages (${missing[*]}) and no sudo to install them: install them as root." >&2
+            return 1
+        fi
+        sudo=(sudo)
+    fi
+    "${sudo[@]}" apt-get update -qq
+    # sudo drops the environment, so the setting goes through env.
+    "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
         "${missing[@]}" >/dev/null
 }

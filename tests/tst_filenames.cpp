@@ -40,6 +40,11 @@ void TestFileNames::safety_data()
     QTest::newRow("windows trims blanks") << ".. /x" << false;
     QTest::newRow("alternate stream") << "a.dll:evil" << false;
     QTest::newRow("control character") << QString("a\nb") << false;
+    QTest::newRow("wildcard") << "a?.dll" << false;
+    QTest::newRow("device name") << "bin/CON" << false;
+    QTest::newRow("device name with extension") << "com1.txt" << false;
+    QTest::newRow("the installation's manifest") << "Update.XML" << false;
+    QTest::newRow("a manifest in a subfolder") << "sub/update.xml" << true;
 }
 
 void TestFileNames::safety()
@@ -55,6 +60,8 @@ void TestFileNames::collisions_data()
     QTest::addColumn<QString>("unsafe");
 
     QTest::newRow("distinct") << QStringList{"a", "b/c", "b\\d"} << QString();
+    QTest::newRow("file where a folder is needed")
+        << QStringList{"a.dll", "a.dll/b.dll"} << "a.dll/b.dll";
     QTest::newRow("unsafe name") << QStringList{"a", "../b"} << "../b";
     QTest::newRow("differ only in case") << QStringList{"Tool.dll", "tool.dll"} << "tool.dll";
     QTest::newRow("slash and backslash") << QStringList{"b/c", "b\\c"} << "b\\c";
@@ -66,7 +73,7 @@ void TestFileNames::collisions()
 {
     QFETCH(QStringList, names);
     QFETCH(QString, unsafe);
-    QCOMPARE(firstUnsafeName(names), unsafe);
+    QCOMPARE(firstUnsafeName(names).value_or(QString()), unsafe);
 }
 
 QTEST_APPLESS_MAIN(TestFileNames)

@@ -8,6 +8,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -54,6 +56,8 @@ private slots:
 
     void openMissingFileFails();
     void openByNameOutsideLatin1();
+    void sameFile_data();
+    void sameFile();
 
 private:
     QString writeFile(const QString &name, const QByteArray &content);
@@ -185,6 +189,28 @@ void TestPlatformFile::openByNameOutsideLatin1()
     const QByteArray delivered = QByteArrayLiteral("new\ncontent");
     QCOMPARE(QByteArray::fromStdString(md5OfFile(utf8(path))),
              QCryptographicHash::hash(delivered, QCryptographicHash::Md5).toHex());
+}
+
+void TestPlatformFile::sameFile_data()
+{
+    QTest::addColumn<QString>("second");
+    QTest::addColumn<bool>("same");
+    QTest::newRow("the same name") << "Tool.dll" << true;
+    QTest::newRow("a hard link") << "link.dll" << true;
+    QTest::newRow("another file") << "other.dll" << false;
+    QTest::newRow("a missing file") << "missing.dll" << false;
+}
+
+void TestPlatformFile::sameFile()
+{
+    QFETCH(QString, second);
+    QFETCH(bool, same);
+    const QString first = writeFile(QStringLiteral("Tool.dll"), oldContent);
+    QVERIFY(!writeFile(QStringLiteral("other.dll"), oldContent).isEmpty());
+    QCOMPARE(::link(QFile::encodeName(first).constData(),
+                    QFile::encodeName(directory->filePath("link.dll")).constData()),
+             0);
+    QCOMPARE(isSameFile(utf8(first), utf8(directory->filePath(second))), same);
 }
 
 QTEST_GUILESS_MAIN(TestPlatformFile)

@@ -22,6 +22,8 @@ private slots:
     void leftoverStagingFileIsTruncated();
     void stagingFileThatCannotBeCreatedStallsTheRun();
     void readOnlyManifestIsKept();
+    void closingAfterAStallIsNoSuccess();
+    void namesDifferingInCaseAreDifferentFiles();
 };
 
 static QString savedWithIndent4(const QByteArray &xml)
@@ -273,6 +275,48 @@ void TestUpdateRun::readOnlyManifestIsKept()
     QCOMPARE(result.lines.indexOf("Xml updated"), failed + 1);
     QCOMPARE(scenario.installed("update.xml"), localManifest);
     QCOMPARE(scenario.installed("a.txt"), QByteArray("a"));
+}
+
+void TestUpdateRun::closingAfterAStallIsNoSuccess()
+{
+    UpdateScenario scenario;
+    QVERIFY(scenario.startServer());
+    QVERIFY(QDir().mkpath(scenario.installPath("b.dll.update")));
+    scenario.installManifest("1.0.0", {});
+    const QByteArray localManifest = scenario.installed("update.xml");
+    scenario.publish("a.dll", "a");
+    scenario.publish("b.dll", "b");
+    scenario.publishManifest("1.1.0",
+                             {scenario.entry("a.dll", "1.1.0"), scenario.entry("b.dll", "1.1.0")});
+
+    // The first file is installed, the second cannot be staged: the run stalls, and the user
+    // closes the window.
+    const RunResult result =
+        scenario.runAndCloseAfter("MESSAGE BOX CorvantileUpdate | Unable to save the file b.dll: ");
+
+    QVERIFY2(result.finished && !result.crashed, qPrintable(result.log()));
+    QVERIFY(result.hasLine("EVENT LOOP ENDED 0"));
+    QVERIFY(result.exitCode != 0);
+    QVERIFY(!result.toolStarted);
+    QCOMPARE(scenario.installed("a.dll"), QByteArray("a"));
+    QCOMPARE(scenario.installed("update.xml"), localManifest);
+}
+
+void TestUpdateRun::namesDifferingInCaseAreDifferentFiles()
+{
+    UpdateScenario scenario;
+    QVERIFY(scenario.startServer());
+    scenario.install("Tool.dll", "old");
+    scenario.installManifest("1.0.0", {{"Tool.dll", "1.0.0", "", ""}});
+    scenario.publish("tool.dll", "new");
+    scenario.publishManifest("1.1.0", {scenario.entry("tool.dll", "1.1.0")});
+
+    const RunResult result = scenario.run();
+
+    QCOMPARE(result.exitCode, 0);
+    QCOMPARE(scenario.installed("tool.dll"), QByteArray("new"));
+    // Here the two names are two files, and the one the server no longer lists is obsolete.
+    QVERIFY(!scenario.isInstalled("Tool.dll"));
 }
 
 QTEST_GUILESS_MAIN(TestUpdateRun)

@@ -195,6 +195,8 @@ void TestVerification::unsafeServerNameRefusesTheUpdate_data()
     QTest::newRow("drive absolute") << "C:\\evil.txt";
     QTest::newRow("drive relative") << "C:evil.txt";
     QTest::newRow("unc") << "\\\\server\\share\\evil.txt";
+    QTest::newRow("the installation's manifest") << "update.xml";
+    QTest::newRow("a device") << "NUL";
 }
 
 void TestVerification::unsafeServerNameRefusesTheUpdate()

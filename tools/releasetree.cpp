@@ -174,10 +174,13 @@ QString fileNameProblem(const QString &name)
 
 QString nameClash(const QStringList &names, QString *name)
 {
-    const QString offender = firstUnsafeName(names);
-    *name = offender;
-    if (offender.isNull())
+    const std::optional<QString> unsafe = firstUnsafeName(names);
+    if (!unsafe) {
+        *name = QString();
         return QString();
+    }
+    const QString offender = *unsafe;
+    *name = offender;
     const QString folded = localPathForName(offender).toCaseFolded();
     for (const QString &other : names) {
         if (other == offender)
@@ -188,6 +191,8 @@ QString nameClash(const QStringList &names, QString *name)
                    "\" only in case, and Windows does not tell the two apart";
         if (otherFolded == folded + stagingSuffix)
             return "its staging file would overwrite \"" + other + "\"";
+        if (otherFolded.startsWith(folded + '/'))
+            return "the file stands where \"" + other + "\" needs a folder";
     }
     return "the updater refuses it";
 }

@@ -1,9 +1,11 @@
 #include "filenames.h"
 #include "manifest.h"
+#include "platformfile.h"
 #include "versioncheck.h"
 #include "widget.h"
 
 #include <QFile>
+#include <QHash>
 #include <QMessageBox>
 
 #include <cstdlib>
@@ -15,11 +17,10 @@ void Widget::planDownloads()
     FileTable localFiles = readFileTable(localManifest, nullptr, nullptr);
     const FileTable serverFiles = parseFileTable(serverManifest);
 
-    const QString unsafeName = firstUnsafeName(serverFiles.keys());
-    if (!unsafeName.isNull()) {
+    if (const auto unsafeName = firstUnsafeName(serverFiles.keys())) {
         // Nothing has been deleted or downloaded yet; the installation stays as it is.
         showMessage(tr("Update refused: the server's manifest names the unsafe file \"%1\".")
-                        .arg(unsafeName));
+                        .arg(*unsafeName));
         std::exit(EXIT_FAILURE);
     }
 
@@ -38,10 +39,24 @@ void Widget::planDownloads()
 
     startNextDownload();
 
+    QHash<QString, QString> listedPaths;
+    listedPaths.reserve(serverFiles.size());
+    for (auto server = serverFiles.constBegin(); server != serverFiles.constEnd(); ++server) {
+        const QString path = localPathForName(server.key());
+        listedPaths.insert(path.toCaseFolded(), path);
+    }
     for (auto obsolete = localFiles.constBegin(); obsolete != localFiles.constEnd(); ++obsolete) {
+        const QString path = localPathForName(obsolete.key());
         // A local manifest is as old as the last server's: its names get the same scrutiny.
-        if (isSafeFileName(obsolete.key()) && QFile::exists(localPathForName(obsolete.key())))
-            QFile::remove(localPathForName(obsolete.key()));
+        if (!isSafeFileName(obsolete.key()) || !QFile::exists(path))
+            continue;
+        // On a file system that ignores case, an obsolete "Tool.dll" is the listed "tool.dll":
+        // deleting it would lose the old file before its replacement has arrived.
+        const auto listed = listedPaths.constFind(path.toCaseFolded());
+        if (listed != listedPaths.constEnd() &&
+            isSameFile(path.toUtf8().toStdString(), listed.value().toUtf8().toStdString()))
+            continue;
+        QFile::remove(path);
     }
 }
 

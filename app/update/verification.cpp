@@ -31,6 +31,8 @@ void Widget::downloadFinished()
     const QString targetPath = stagingPath.chopped(stagingSuffix.size());
     const QString failure = replyFailure(reply);
     reply->deleteLater();
+    // The next request replaces it; until then (a run that stalls) nothing may use it.
+    reply = nullptr;
 
     if (!failure.isNull()) {
         QFile::remove(stagingPath);

@@ -95,7 +95,7 @@ int main(int argc, char **argv)
 
     const int result = application.exec();
     report(QString("EVENT LOOP ENDED %1").arg(result));
-    return result;
+    return result == 0 && widget.updateInterrupted() ? EXIT_FAILURE : result;
 }
 
 #include "driver.moc"

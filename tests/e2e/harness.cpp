@@ -218,6 +218,7 @@ RunResult UpdateScenario::collect(QProcess &process, const QString &untilLine, b
             }
         }
     }
+    const bool timedOut = process.state() != QProcess::NotRunning && !(untilSeen && !closeAfter);
     if (process.state() != QProcess::NotRunning) {
         process.kill();
         process.waitForFinished();
@@ -233,7 +234,9 @@ RunResult UpdateScenario::collect(QProcess &process, const QString &untilLine, b
         if (line.startsWith("TOOL STARTED "))
             result.toolStarted = true;
     }
-    result.finished = !untilSeen || closeAfter;
+    // Finished means the updater ended by itself: not at the timeout, and not killed once the
+    // awaited line was seen.
+    result.finished = !timedOut && !(untilSeen && !closeAfter);
     result.crashed = process.exitStatus() == QProcess::CrashExit;
     result.exitCode = process.exitCode();
     return result;

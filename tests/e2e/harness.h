@@ -22,6 +22,7 @@ struct ManifestEntry
 // What one run of the updater showed: its log lines, message boxes, tool start and exit.
 struct RunResult
 {
+    // The updater ended by itself, in time.
     bool finished = false;
     bool crashed = false;
     int exitCode = -1;

@@ -49,9 +49,8 @@ bool manifestChecksHold(const QByteArray &content)
     }
 
     // Planning fetches, writes, renames and deletes only when no name is refused.
-    const QString unsafe = firstUnsafeName(files.keys());
-    if (!unsafe.isNull())
-        return files.contains(unsafe);
+    if (const auto unsafe = firstUnsafeName(files.keys()))
+        return files.contains(*unsafe);
     for (auto file = files.cbegin(); file != files.cend(); ++file) {
         if (!isSafeFileName(file.key()))
             return false;
