@@ -1,5 +1,7 @@
 #include "signature.h"
 
+#include "opensslhandles.h"
+
 #include <QByteArray>
 
 #include <openssl/bio.h>
@@ -15,23 +17,6 @@
 #include <string>
 
 namespace {
-
-struct BioFree
-{
-    void operator()(BIO *bio) const { BIO_free(bio); }
-};
-struct PkeyFree
-{
-    void operator()(EVP_PKEY *key) const { EVP_PKEY_free(key); }
-};
-struct PkeyContextFree
-{
-    void operator()(EVP_PKEY_CTX *context) const { EVP_PKEY_CTX_free(context); }
-};
-
-using BioPointer = std::unique_ptr<BIO, BioFree>;
-using PkeyPointer = std::unique_ptr<EVP_PKEY, PkeyFree>;
-using PkeyContextPointer = std::unique_ptr<EVP_PKEY_CTX, PkeyContextFree>;
 
 unsigned char *zeroedBuffer(std::size_t size)
 {

@@ -1,6 +1,7 @@
 #include "manifest.h"
 
 #include <QDomDocument>
+#include <QFile>
 #include <QtTest>
 
 class TestManifest : public QObject
@@ -14,6 +15,9 @@ private slots:
     void fileTable();
     void indentationDoesNotMatter();
     void missingFilesLeavesMapsUntouched();
+    void parseManifestSaysWhy_data();
+    void parseManifestSaysWhy();
+    void writeManifestReportsAFailedWrite();
 };
 
 static QDomDocument parse(const QString &xml)
@@ -141,6 +145,48 @@ void TestManifest::missingFilesLeavesMapsUntouched()
         readFileTable(parse("<u><Version>1.0.0</Version></u>"), &digests, &signatures).isEmpty());
     QCOMPARE(digests, (Map{{"kept", "d"}}));
     QCOMPARE(signatures, (Map{{"kept", "s"}}));
+}
+
+void TestManifest::parseManifestSaysWhy_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QString>("error");
+
+    QTest::newRow("well-formed") << QByteArray("<Update><Version>1.0.0</Version></Update>")
+                                 << QString();
+    QTest::newRow("element never closed") << QByteArray("<Update>\n<Version>1.0.0</Version>\n")
+                                          << "not a well-formed XML manifest (line 3, column ";
+    QTest::newRow("mismatched end tag") << QByteArray("<Update><Files></Update>")
+                                        << "not a well-formed XML manifest (line 1, column ";
+    QTest::newRow("one level past the limit")
+        << QByteArray("<a>").repeated(maximumManifestDepth + 1) +
+               QByteArray("</a>").repeated(maximumManifestDepth + 1)
+        << QString("its elements are nested deeper than %1 levels (line 1, column %2)")
+               .arg(maximumManifestDepth)
+               .arg(3 * (maximumManifestDepth + 1));
+}
+
+void TestManifest::parseManifestSaysWhy()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(QString, error);
+
+    QDomDocument document;
+    QString reported;
+    QCOMPARE(parseManifest(document, content, &reported), error.isNull());
+    QVERIFY2(reported.startsWith(error), qPrintable(reported));
+    QCOMPARE(reported.isNull(), error.isNull());
+    QCOMPARE(document.isNull(), !error.isNull());
+}
+
+void TestManifest::writeManifestReportsAFailedWrite()
+{
+    // The updater keeps its old update.xml when the new one cannot be written whole; it learns
+    // of a full disk only from this result.
+    QFile full("/dev/full");
+    QVERIFY(full.open(QIODevice::WriteOnly));
+
+    QCOMPARE(writeManifest(parse("<Update><Version>1.0.0</Version></Update>"), &full), false);
 }
 
 QTEST_APPLESS_MAIN(TestManifest)

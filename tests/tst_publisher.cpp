@@ -1,7 +1,10 @@
 // The publisher's tool, run in-process: its argument handling, every refusal of `make`, the
 // manifest it writes, and what `verify` finds in a published folder.
 #include "manifest.h"
+#include "opensslhandles.h"
 #include "publisher.h"
+#include "releasedigests.h"
+#include "releasesigner.h"
 #include "signature.h"
 
 #include <QCryptographicHash>
@@ -19,21 +22,9 @@
 
 #include <cstring>
 #include <iostream>
-#include <memory>
 #include <sstream>
 
 namespace {
-
-struct BioFree
-{
-    void operator()(BIO *bio) const { BIO_free(bio); }
-};
-struct PkeyFree
-{
-    void operator()(EVP_PKEY *key) const { EVP_PKEY_free(key); }
-};
-using BioPointer = std::unique_ptr<BIO, BioFree>;
-using PkeyPointer = std::unique_ptr<EVP_PKEY, PkeyFree>;
 
 const QString server = QStringLiteral("http://127.0.0.1:8080/corvantile");
 
@@ -96,12 +87,13 @@ QStringList makeArguments(const QString &release, const QString &version = "1.0.
 }
 
 // A release with the kinds of content installations must get right: a binary, CR LF text, a
-// byte 0x1A, a name outside Latin-1.
+// byte 0x1A, a name outside Latin-1. The 0x1A is the last byte, so that the digest covers the
+// whole file and the tool has nothing to warn of (see warnsOfBytesAfterTheEndOfFileMark).
 void fillRelease(const QString &dir)
 {
     writeFile(dir + "/tool.exe", QByteArray("MZ\x90\x00\x03\x00\r\x00", 8));
     writeFile(dir + "/text/readme.txt", "line one\r\nline two\r\n");
-    writeFile(dir + "/data/eof.bin", "before\x1a after");
+    writeFile(dir + "/data/eof.bin", "before\x1a");
     writeFile(dir + QString::fromUtf8("/数据/钱包.dat"), "wallet");
 }
 
@@ -213,6 +205,8 @@ private slots:
     void refusesKey();
     void refusesMissingReleaseOrPrevious_data();
     void refusesMissingReleaseOrPrevious();
+    void refusesFileItCannotReadWhole_data();
+    void refusesFileItCannotReadWhole();
 
     void manifestLayout();
     void digestsAreTextModeAndSignaturesOpenWithThePublicKey();
@@ -221,6 +215,8 @@ private slots:
     void linkToFileInsideIsPublished();
     void previousKeepsVersionsOfUnchangedFiles();
     void progressOnlyWhenAsked();
+    void warnsOfBytesAfterTheEndOfFileMark_data();
+    void warnsOfBytesAfterTheEndOfFileMark();
 
     void verifyPassesCleanRelease();
     void verifyFinds_data();
@@ -466,6 +462,12 @@ void TestPublisher::refusesUnsafeName_data()
     QTest::newRow("percent escape")
         << "a%41.txt"
         << "\"%41\" in it would be read as a percent escape in the download address";
+    // The updater's own rules, which the tool applies as they stand.
+    QTest::newRow("drive-relative") << "C:tool.dll"
+                                    << "it names a drive";
+    QTest::newRow("the installation's manifest in another case")
+        << "Update.XML"
+        << "it is the installation's own manifest";
 }
 
 void TestPublisher::refusesUnsafeName()
@@ -634,6 +636,10 @@ void TestPublisher::refusesMissingReleaseOrPrevious_data()
     QTest::newRow("previous manifest is not XML")
         << "old.xml" << QByteArray("<Update><Version>1.0.0</Version>")
         << "not a well-formed XML manifest (line ";
+    // Read as installations read a manifest: one this deep would exhaust the stack.
+    QTest::newRow("previous manifest nested too deep")
+        << "old.xml" << (QByteArray("<a>").repeated(5000) + QByteArray("</a>").repeated(5000))
+        << "its elements are nested deeper than 4096 levels (line 1, column ";
 }
 
 void TestPublisher::refusesMissingReleaseOrPrevious()
@@ -658,6 +664,47 @@ void TestPublisher::refusesMissingReleaseOrPrevious()
         outcome.err.startsWith("corvantile-publish: " + root.filePath(missing) + ": " + reason),
         qPrintable(outcome.err));
     QVERIFY(!QFile::exists(release + "/update.xml"));
+}
+
+void TestPublisher::refusesFileItCannotReadWhole_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("reason");
+
+    // Both stand for a file that changes between the walk of the folder and its hashing, which
+    // a test cannot time: a digest made of what could be read would not be the file's.
+    QTest::newRow("gone before it was read") << "ROOT/gone.dll"
+                                             << "cannot read it: No such file or directory";
+    QTest::newRow("more bytes than the file system counts")
+        << "/proc/version"
+        << "cannot read it whole: %1 of 0 bytes came; it changed while it was read, or reading "
+           "failed";
+}
+
+void TestPublisher::refusesFileItCannotReadWhole()
+{
+    QFETCH(QString, path);
+    QFETCH(QString, reason);
+
+    QTemporaryDir root;
+    path.replace("ROOT", root.path());
+    writeFile(root.filePath("sound.dll"), "sound");
+    ReleaseSigner signer;
+    QString error;
+    QVERIFY2(signer.load(privateKey(), &error), qPrintable(error));
+
+    const std::vector<SignedDigest> digests =
+        digestAndSign({root.filePath("sound.dll"), path}, signer);
+
+    QCOMPARE(digests.size(), std::size_t(2));
+    QCOMPARE(QString::fromStdString(digests[0].file.md5), md5Of("sound"));
+    QVERIFY(digests[0].error.isEmpty());
+    const SignedDigest &unread = digests[1];
+    if (reason.contains("%1"))
+        reason = reason.arg(readFile(path).size());
+    QCOMPARE(unread.error, reason);
+    QVERIFY(unread.file.md5.empty());
+    QVERIFY(unread.signature.isEmpty());
 }
 
 void TestPublisher::manifestLayout()
@@ -881,6 +928,62 @@ void TestPublisher::progressOnlyWhenAsked()
     QCOMPARE(shown.out, quiet.out);
 }
 
+void TestPublisher::warnsOfBytesAfterTheEndOfFileMark_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QByteArray>("digested");
+    QTest::addColumn<QString>("warning");
+
+    const QString note = "corvantile-publish: warning: bin/file.dll: only the first %1 of %2 bytes "
+                         "are covered by its digest and signature (a 0x1A byte ends the "
+                         "text-mode digest)\n";
+    const QByteArray code("MZ\x1a code after the mark");
+    QTest::newRow("0x1A before the end: the bytes after it are not covered")
+        << code << QByteArray("MZ") << note.arg(2).arg(code.size());
+    QTest::newRow("0x1A first: no byte is covered")
+        << QByteArray("\x1a\x00\x01", 3) << QByteArray() << note.arg(0).arg(3);
+    const QByteArray lines("a\r\nb\x1a tail");
+    QTest::newRow("CR LF before the mark: the count is of bytes in the file")
+        << lines << QByteArray("a\nb") << note.arg(4).arg(lines.size());
+    const QByteArray head(200 * 1024 + 7, 'x');
+    QTest::newRow("0x1A far into the file, past the first reads")
+        << head + "\x1a" + QByteArray(70 * 1024, 'y') << head
+        << note.arg(head.size()).arg(head.size() + 1 + 70 * 1024);
+    QTest::newRow("0x1A as the last byte: nothing is left uncovered")
+        << QByteArray("text\x1a") << QByteArray("text") << QString();
+    QTest::newRow("no 0x1A") << QByteArray(300 * 1024, 'z') << QByteArray(300 * 1024, 'z')
+                             << QString();
+}
+
+void TestPublisher::warnsOfBytesAfterTheEndOfFileMark()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(QByteArray, digested);
+    QFETCH(QString, warning);
+
+    QTemporaryDir root;
+    const QString release = root.filePath("release");
+    writeFile(release + "/bin/file.dll", content);
+    writeFile(release + "/plain.txt", "no mark in here");
+
+    const Outcome made = publish(makeArguments(release));
+
+    QVERIFY2(made.status == PublisherSuccess, qPrintable(made.err));
+    const QString hint = "corvantile-publish: hint: installations cannot tell if those bytes were "
+                         "changed on the way; serve the release over HTTPS so that nobody "
+                         "between the server and them can change them\n";
+    QCOMPARE(made.err, warning.isEmpty() ? QString() : warning + hint);
+    const Manifest manifest = readManifestAt(release + "/update.xml");
+    QCOMPARE(manifest.digests.value("bin/file.dll"), md5Of(digested));
+
+    // verify says the same of the file, once, and passes it: installations accept it too.
+    const Outcome verified = publish({"verify", "--release", release, "--key", publicKey()});
+
+    QVERIFY2(verified.status == PublisherSuccess, qPrintable(verified.out + verified.err));
+    QCOMPARE(verified.err, warning);
+    QVERIFY2(verified.out.contains("ok             \"bin/file.dll\"\n"), qPrintable(verified.out));
+}
+
 void TestPublisher::verifyPassesCleanRelease()
 {
     QTemporaryDir root;
@@ -985,7 +1088,7 @@ void TestPublisher::verifyFlagsUnsafeManifestNames_data()
     QTest::addColumn<QString>("reason");
 
     QTest::newRow("empty") << ""
-                           << "the name is empty";
+                           << "it is empty";
     QTest::newRow("parent") << "../tool.exe"
                             << "its component \"..\" walks the folder tree";
     QTest::newRow("absolute") << "/etc/passwd"

@@ -32,7 +32,7 @@ QString nginxExecutable()
                : found;
 }
 
-// A port that was free a moment ago: nginx takes it right after.
+// A port that was free a moment ago; another process may take it before nginx does.
 quint16 freeLoopbackPort()
 {
     QTcpServer probe;
@@ -66,14 +66,40 @@ public:
             return false;
         file.write(configuration(releaseDir).toUtf8());
         file.close();
+        QFile::remove(pidFile());
         process.setProcessChannelMode(QProcess::ForwardedChannels);
         process.start(nginxExecutable(),
                       {"-p", prefix.path() + "/", "-c", conf, "-e", prefix.filePath("error.log")});
         return process.waitForStarted();
     }
 
+    // Between picking a free port and nginx binding it, another process may take the port; nginx
+    // then gives up and exits after a few seconds, and another port is tried.
+    bool startOnFreePort(const QString &releaseDir)
+    {
+        const int attempts = 5;
+        for (int attempt = 0; attempt < attempts; ++attempt) {
+            const quint16 candidate = freeLoopbackPort();
+            if (candidate == 0 || !start(releaseDir, candidate))
+                return false;
+            if (QTest::qWaitFor([this] { return ready() || !running(); }, 10000) && ready())
+                return true;
+            stop();
+        }
+        return false;
+    }
+
+    quint16 listeningPort() const { return port; }
     bool running() const { return process.state() == QProcess::Running; }
-    bool ready() const { return running() && acceptsConnections(port); }
+    // nginx writes its pid file only once it holds its port: until then a connection may reach
+    // whoever took the port.
+    bool ready() const
+    {
+        QFile file(pidFile());
+        return running() && file.open(QIODevice::ReadOnly) &&
+               file.readAll().trimmed().toLongLong() == process.processId() &&
+               acceptsConnections(port);
+    }
 
     QStringList requests() const
     {
@@ -101,6 +127,8 @@ public:
     }
 
 private:
+    QString pidFile() const { return prefix.filePath("nginx.pid"); }
+
     QString configuration(const QString &releaseDir) const
     {
         const QString p = prefix.path();
@@ -108,7 +136,7 @@ private:
         QTextStream out(&text);
         out << "daemon off;\n"
             << "worker_processes 1;\n"
-            << "pid \"" << p << "/nginx.pid\";\n"
+            << "pid \"" << pidFile() << "\";\n"
             << "error_log \"" << p << "/error.log\";\n";
         // Started by root, the workers would otherwise drop to a user who cannot read the
         // test's private temporary folders.
@@ -252,9 +280,13 @@ void TestPublishRoundTrip::updateInstallsThePublishedRelease()
 
     UpdateScenario scenario;
     QTemporaryDir work;
-    const quint16 port = freeLoopbackPort();
-    QVERIFY(port != 0);
-    const QString server = QString("http://127.0.0.1:%1%2").arg(port).arg(basePath);
+    // Started first: the manifests name the port nginx listens on. It serves the release folder
+    // as it is when a request comes, so the release can be made afterwards.
+    const QString release = scenario.releasePath();
+    NginxServer nginx;
+    QVERIFY2(nginx.startOnFreePort(release), qPrintable(nginx.errorLog()));
+    const QString server =
+        QString("http://127.0.0.1:%1%2").arg(nginx.listeningPort()).arg(basePath);
     const QString key = developmentPrivateKey();
     const QString wallet = QString::fromUtf8("数据/钱包.dat");
 
@@ -273,7 +305,6 @@ void TestPublishRoundTrip::updateInstallsThePublishedRelease()
 
     // The published release, 1.1.0: a changed tool, notes changed and now in CR LF, a new file
     // with a byte 0x1A, a new file named outside Latin-1, a large new file, one file removed.
-    const QString release = scenario.releasePath();
     writeFile(release + "/CorvantileDevelopmentTool.exe", "MZ tool 1.1.0, a little longer");
     writeFile(release + "/unchanged.dll", readFile(oldRelease + "/unchanged.dll"));
     writeFile(release + "/docs/notes.txt", newNotes);
@@ -287,11 +318,6 @@ void TestPublishRoundTrip::updateInstallsThePublishedRelease()
         arguments << "--previous" << oldRelease + "/update.xml";
     messages.clear();
     QVERIFY2(publish(arguments, &messages) == PublisherSuccess, qPrintable(messages));
-
-    NginxServer nginx;
-    QVERIFY(nginx.start(release, port));
-    QTRY_VERIFY_WITH_TIMEOUT(nginx.ready() || !nginx.running(), 10000);
-    QVERIFY2(nginx.ready(), qPrintable(nginx.errorLog()));
 
     const RunResult result = scenario.run();
 

@@ -1,3 +1,4 @@
+#include "opensslhandles.h"
 #include "signature.h"
 
 #include <QFile>
@@ -16,22 +17,6 @@
 
 namespace {
 
-struct BioFree
-{
-    void operator()(BIO *bio) const { BIO_free(bio); }
-};
-struct PkeyFree
-{
-    void operator()(EVP_PKEY *key) const { EVP_PKEY_free(key); }
-};
-struct PkeyContextFree
-{
-    void operator()(EVP_PKEY_CTX *context) const { EVP_PKEY_CTX_free(context); }
-};
-
-using BioPointer = std::unique_ptr<BIO, BioFree>;
-using PkeyPointer = std::unique_ptr<EVP_PKEY, PkeyFree>;
-using PkeyContextPointer = std::unique_ptr<EVP_PKEY_CTX, PkeyContextFree>;
 using Buffer = std::unique_ptr<unsigned char[]>;
 
 // MD5 of "abc": a digest text as the manifest lists it.

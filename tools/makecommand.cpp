@@ -102,6 +102,26 @@ void reportChanges(const QList<ManifestFile> &entries, const QString &version,
         << " unchanged, " << dropped << " dropped since " << previous.version << "\n";
 }
 
+// The manifest format stops a digest at the first 0x1A, as Windows text mode does; in a DLL that
+// byte comes early. The publisher must know which files installations check only in part.
+void warnOfUncoveredBytes(const QStringList &names, const std::vector<SignedDigest> &digests,
+                          QTextStream &err)
+{
+    bool warned = false;
+    for (int i = 0; i < names.size(); ++i) {
+        const FileDigest &file = digests[static_cast<std::size_t>(i)].file;
+        if (file.hasUncoveredBytes()) {
+            warn(err, names.at(i), uncoveredBytesNote(file));
+            warned = true;
+        }
+    }
+    if (warned)
+        err << publisherName
+            << ": hint: installations cannot tell if those bytes were changed on the way; serve "
+               "the release over HTTPS so that nobody between the server and them can change "
+               "them\n";
+}
+
 } // namespace
 
 int runMake(const QMap<QString, QString> &options, QTextStream &out, QTextStream &err,
@@ -153,10 +173,11 @@ int runMake(const QMap<QString, QString> &options, QTextStream &out, QTextStream
         const SignedDigest &digest = digests[static_cast<std::size_t>(i)];
         if (!digest.error.isEmpty())
             return refuse(err, shownInRelease(releaseDir, names.at(i)), digest.error);
-        const QString md5 = QString::fromStdString(digest.md5);
+        const QString md5 = QString::fromStdString(digest.file.md5);
         entries.append({names.at(i), fileVersionFor(names.at(i), md5, version, previous), md5,
                         digest.signature});
     }
+    warnOfUncoveredBytes(names, digests, err);
 
     // Written whole or not at all: a half-written manifest on a server stops every installation.
     const QByteArray xml = manifestXml(server, version, entries);

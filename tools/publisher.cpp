@@ -27,6 +27,7 @@ const char makeUsage[] =
 Writes the update manifest of the release in DIR: every regular file below DIR, named by its
 path relative to DIR with "/" separators, with its file version, its MD5 digest (as
 installations compute it: CR LF counts as LF, a byte 0x1A ends the file) and its RSA signature.
+A file with bytes after a 0x1A gets a warning: its digest and signature do not cover them.
 
   --release DIR       the release folder, laid out as an installation holds it
   --server URL        the address DIR is served at; installations fetch update.xml and every
@@ -50,9 +51,10 @@ const char verifyUsage[] = R"(Usage: corvantile-publish verify --release DIR --k
 
 Checks the release in DIR against DIR/update.xml as installations check every file they
 download: its name, its MD5 digest and its signature, opened with the public key. One line per
-listed file: ok, MISSING, MD5 MISMATCH, BAD SIGNATURE, NO DIGEST or UNSAFE NAME; then a
-NOT LISTED line for every file in DIR that the manifest does not list (installations never
-fetch those, so they do not fail the check).
+listed file: ok, MISSING, UNREADABLE, MD5 MISMATCH, BAD SIGNATURE, NO DIGEST or UNSAFE NAME;
+then a NOT LISTED line for every file in DIR that the manifest does not list (installations
+never fetch those, so they do not fail the check). A file with bytes after a 0x1A, which its
+digest does not cover, gets a warning on standard error; it does not fail the check.
 
   --release DIR       the published release folder
   --key PUBLIC.pem    the RSA public key that installations embed (PEM)

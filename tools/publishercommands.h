@@ -39,4 +39,10 @@ inline int refuse(QTextStream &err, const QString &subject, const QString &reaso
     return PublisherRefused;
 }
 
+// A warning does not stop the command; it names the file by its name in the manifest.
+inline void warn(QTextStream &err, const QString &name, const QString &text)
+{
+    err << publisherName << ": warning: " << name << ": " << text << "\n";
+}
+
 #endif // CORVANTILE_TOOLS_PUBLISHERCOMMANDS_H

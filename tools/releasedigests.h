@@ -11,11 +11,34 @@
 
 class ReleaseSigner;
 
-struct SignedDigest
+// A file read once: its text-mode MD5 as installations compute it (md5OfFile), and how much of
+// the file that digest covers.
+struct FileDigest
 {
     std::string md5;
+    qint64 size = 0;
+    // Offset of the first byte 0x1A, where the digest stops reading; -1 when the file holds none.
+    qint64 endOfFileMark = -1;
+    // Why no digest could be computed; empty when it was.
+    QString error;
+
+    // Bytes follow the 0x1A that ends the digest: neither the digest nor the signature sees them.
+    bool hasUncoveredBytes() const { return endOfFileMark >= 0 && endOfFileMark + 1 < size; }
+};
+
+// Reads and hashes one file. A file that cannot be opened, or whose bytes do not come to the size
+// the file system gave, has no digest: md5OfFile would give the digest of what it got, the empty
+// input's for a file it could not open, and that is not the file's.
+FileDigest digestFile(const QString &path);
+
+// What the publisher is told about a file whose digest does not cover it whole.
+QString uncoveredBytesNote(const FileDigest &digest);
+
+struct SignedDigest
+{
+    FileDigest file;
     QString signature;
-    // Why the file could not be signed; empty when it was.
+    // Why the file could not be read or signed; empty when it was.
     QString error;
 };
 
@@ -23,9 +46,9 @@ struct SignedDigest
 using DigestProgress =
     std::function<void(int filesDone, int fileCount, qint64 bytesDone, qint64 bytesTotal)>;
 
-// The text-mode MD5 (md5OfFile, as installations compute it) and the signature of every file,
-// in the order of `paths`. Files are shared out over all cores: each is read and hashed on its
-// own, and signing a digest costs as much as hashing a small file.
+// The digest (digestFile) and the signature of every file, in the order of `paths`. Files are
+// shared out over all cores: each is read and hashed on its own, and signing a digest costs as
+// much as hashing a small file.
 std::vector<SignedDigest> digestAndSign(const QStringList &paths, const ReleaseSigner &signer,
                                         const DigestProgress &progress = DigestProgress());
 

@@ -1,8 +1,10 @@
 #include "releasemanifest.h"
 
+#include "manifest.h"
+
+#include <QBuffer>
 #include <QDomDocument>
 #include <QFile>
-#include <QTextStream>
 #include <QUrl>
 
 namespace {
@@ -53,10 +55,9 @@ QByteArray manifestXml(const QString &server, const QString &version,
     // Saved the way the updater saves a manifest it stores, so an installation's update.xml
     // reads like the published one.
     QByteArray text;
-    QTextStream stream(&text);
-    stream.setCodec("UTF-8");
-    document.save(stream, 4, QDomNode::EncodingFromTextStream);
-    stream.flush();
+    QBuffer buffer(&text);
+    buffer.open(QIODevice::WriteOnly);
+    writeManifest(document, &buffer);
     return text;
 }
 
@@ -67,17 +68,9 @@ bool readManifest(const QString &path, QDomDocument *document, QString *error)
         *error = "cannot read it: " + file.errorString();
         return false;
     }
-    QString message;
-    int line = 0;
-    int column = 0;
-    if (!document->setContent(&file, &message, &line, &column)) {
-        *error = QString("not a well-formed XML manifest (line %1, column %2: %3)")
-                     .arg(line)
-                     .arg(column)
-                     .arg(message);
-        return false;
-    }
-    return true;
+    // Read as installations read a manifest, depth limit included: a hostile or broken one
+    // handed to --previous or verify must not exhaust the stack.
+    return parseManifest(*document, file.readAll(), error);
 }
 
 QString versionProblem(const QString &version)

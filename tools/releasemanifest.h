@@ -22,7 +22,8 @@ struct ManifestFile
 QByteArray manifestXml(const QString &server, const QString &version,
                        const QList<ManifestFile> &files);
 
-// Reads and parses a manifest file; on failure `error` receives the reason.
+// Reads and parses a manifest file as installations parse one (parseManifest, depth limit
+// included); on failure `error` receives the reason.
 bool readManifest(const QString &path, QDomDocument *document, QString *error);
 
 // Why a text cannot be a release or file version (at least three dotted components, each a

@@ -1,5 +1,7 @@
 #include "releasesigner.h"
 
+#include "opensslhandles.h"
+
 #include <QFile>
 
 #include <openssl/bio.h>
@@ -9,23 +11,6 @@
 #include <openssl/rsa.h>
 
 namespace {
-
-struct BioFree
-{
-    void operator()(BIO *bio) const { BIO_free(bio); }
-};
-struct PkeyFree
-{
-    void operator()(EVP_PKEY *key) const { EVP_PKEY_free(key); }
-};
-struct PkeyContextFree
-{
-    void operator()(EVP_PKEY_CTX *context) const { EVP_PKEY_CTX_free(context); }
-};
-
-using BioPointer = std::unique_ptr<BIO, BioFree>;
-using PkeyPointer = std::unique_ptr<EVP_PKEY, PkeyFree>;
-using PkeyContextPointer = std::unique_ptr<EVP_PKEY_CTX, PkeyContextFree>;
 
 // OpenSSL's reason for the earliest error of this thread; the queue is left empty.
 QString openSslReason()
@@ -85,11 +70,6 @@ QString notRsa(EVP_PKEY *key)
 
 } // namespace
 
-void ReleaseSigner::KeyFree::operator()(evp_pkey_st *key) const
-{
-    EVP_PKEY_free(key);
-}
-
 ReleaseSigner::ReleaseSigner() = default;
 ReleaseSigner::~ReleaseSigner() = default;
 
@@ -117,7 +97,7 @@ bool ReleaseSigner::load(const QString &pemPath, QString *error)
     *error = notRsa(privateKey.get());
     if (!error->isEmpty())
         return false;
-    key.reset(privateKey.release());
+    key = std::move(privateKey);
     return true;
 }
 

@@ -1,13 +1,12 @@
 #ifndef CORVANTILE_TOOLS_RELEASESIGNER_H
 #define CORVANTILE_TOOLS_RELEASESIGNER_H
 
+#include "opensslhandles.h"
+
 #include <QByteArray>
 #include <QString>
 
-#include <memory>
 #include <string>
-
-struct evp_pkey_st;
 
 // The publisher's half of the signature check: the RSA private-key operation with PKCS #1 v1.5
 // type 1 padding straight over the 32 characters of a digest text, no DigestInfo, as Base64.
@@ -29,11 +28,7 @@ public:
     QString sign(const std::string &digest, QString *error) const;
 
 private:
-    struct KeyFree
-    {
-        void operator()(evp_pkey_st *key) const;
-    };
-    std::unique_ptr<evp_pkey_st, KeyFree> key;
+    PkeyPointer key;
 };
 
 // Reads a PEM public key and checks that it is RSA, so that a wrong key file is reported once

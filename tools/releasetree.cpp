@@ -16,43 +16,16 @@ bool isHexDigit(QChar c)
     return (u >= '0' && u <= '9') || (u >= 'a' && u <= 'f');
 }
 
-bool isWindowsForbidden(QChar c)
-{
-    return QStringLiteral("<>:\"|?*").contains(c);
-}
-
 QString codePoint(uint value)
 {
     return QString("U+%1").arg(value, 4, 16, QChar('0')).toUpper();
 }
 
-// Windows opens a device instead of a file for these names, whatever extension follows them.
-bool isDeviceName(const QString &component)
-{
-    static const QStringList devices = {
-        "CON", "PRN", "AUX", "NUL", "COM0", "COM1", "COM2", "COM3", "COM4", "COM5", "COM6", "COM7",
-        "COM8", "COM9", "LPT0", "LPT1", "LPT2", "LPT3", "LPT4", "LPT5", "LPT6", "LPT7", "LPT8",
-        "LPT9", "CONIN$", "CONOUT$",
-        // The superscript digits count as digits for Windows here.
-        QString::fromUtf8("COM¹"), QString::fromUtf8("COM²"), QString::fromUtf8("COM³"),
-        QString::fromUtf8("LPT¹"), QString::fromUtf8("LPT²"), QString::fromUtf8("LPT³")};
-    QString stem = component.left(component.indexOf('.'));
-    while (stem.endsWith(' '))
-        stem.chop(1);
-    return devices.contains(stem, Qt::CaseInsensitive);
-}
-
+// What the updater's rules let through but a download address or an XML manifest would alter.
 QString characterProblem(const QString &name)
 {
     for (int i = 0; i < name.size(); ++i) {
         const QChar c = name.at(i);
-        if (c.unicode() < 0x20)
-            return "it contains the control character " + codePoint(c.unicode()) +
-                   ", which Windows does not allow in file names";
-        if (isWindowsForbidden(c))
-            return QString("it contains the character '%1', which Windows does not allow in file "
-                           "names")
-                .arg(c);
         // The updater joins the name into its download address as it stands.
         if (c == '#')
             return "it contains '#', which would end the download address (a URL fragment)";
@@ -68,21 +41,6 @@ QString characterProblem(const QString &name)
         if (c.isSurrogate() || c.unicode() == 0xfffe || c.unicode() == 0xffff)
             return "it contains " + codePoint(c.unicode()) + ", which an XML manifest cannot carry";
     }
-    return QString();
-}
-
-QString componentProblem(const QString &component)
-{
-    if (component.isEmpty())
-        return "it has an empty folder component";
-    if (component == "." || component == "..")
-        return "its component \"" + component + "\" walks the folder tree";
-    if (component.endsWith('.'))
-        return "its component \"" + component + "\" ends in a dot, which Windows drops";
-    if (component.endsWith(' '))
-        return "its component \"" + component + "\" ends in a blank, which Windows drops";
-    if (isDeviceName(component))
-        return "its component \"" + component + "\" is a Windows device name";
     return QString();
 }
 
@@ -150,26 +108,17 @@ void addLink(ReleaseTree *tree, const QString &name, const QFileInfo &link,
 
 QString fileNameProblem(const QString &name)
 {
-    if (name.isEmpty())
-        return "the name is empty";
+    // The updater would read a backslash as a separator and install the file under another
+    // name, and would not know a name ending in its staging suffix from its own staging file.
     if (name.contains('\\'))
         return "it contains a backslash, which the updater reads as a folder separator";
-    if (name.startsWith('/'))
-        return "it is an absolute path";
     if (name.endsWith(stagingSuffix))
         return "it ends in \"" + stagingSuffix + "\", the suffix of the updater's staging files";
-    const QString characters = characterProblem(name);
-    if (!characters.isEmpty())
-        return characters;
-    for (const QString &component : name.split('/')) {
-        const QString problem = componentProblem(component);
-        if (!problem.isEmpty())
-            return problem;
-    }
-    // Whatever the rules above miss, the updater's own check has the last word.
-    if (!isSafeFileName(name))
-        return "the updater refuses it";
-    return QString();
+    // The updater's own rules, so that the tool never publishes a name installations refuse.
+    const QString unsafe = unsafeNameReason(name);
+    if (!unsafe.isNull())
+        return unsafe;
+    return characterProblem(name);
 }
 
 QString nameClash(const QStringList &names, QString *name)

@@ -6,9 +6,10 @@
 #include <QStringList>
 
 // Why the updater would refuse a manifest name, or install it under another name than the one
-// published, or fail to fetch it; empty text when the name is fine. Beyond the updater's own
-// rules (isSafeFileName) this holds a name to what Windows can create and what a download
-// address carries unchanged.
+// published, or fail to fetch it; empty text when the name is fine. The updater's own rules
+// (unsafeNameReason) decide what Windows can create and what stays inside the installation;
+// this adds what the updater reads differently from the publisher (backslashes, its staging
+// suffix) and what a download address or an XML manifest would not carry unchanged.
 QString fileNameProblem(const QString &name);
 
 // For names that pass fileNameProblem one by one: the first that cannot be installed beside the

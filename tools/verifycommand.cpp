@@ -2,14 +2,13 @@
 
 #include "filenames.h"
 #include "manifest.h"
-#include "md5context.h"
+#include "releasedigests.h"
 #include "releasemanifest.h"
 #include "releasesigner.h"
 #include "releasetree.h"
 #include "signature.h"
 
 #include <QDomDocument>
-#include <QFile>
 #include <QFileInfo>
 
 namespace {
@@ -18,6 +17,8 @@ struct FileCheck
 {
     QString status;
     QString detail;
+    // Bytes of the file that its digest does not cover; the check still passes.
+    QString note{};
 };
 
 // The checks an installation makes on a downloaded file, in its order, on the published copy.
@@ -33,15 +34,19 @@ FileCheck checkListedFile(const QString &releaseDir, const QString &name,
     const auto digest = digests.constFind(name);
     if (digest == digests.constEnd())
         return {"NO DIGEST", "installations would install it unchecked"};
-    const QString md5 = QString::fromStdString(md5OfFile(QFile::encodeName(path).toStdString()));
+    const FileDigest file = digestFile(path);
+    if (!file.error.isEmpty())
+        return {"UNREADABLE", file.error};
+    const QString note = file.hasUncoveredBytes() ? uncoveredBytesNote(file) : QString();
+    const QString md5 = QString::fromStdString(file.md5);
     if (md5 != digest.value())
-        return {"MD5 MISMATCH", "listed " + digest.value() + ", file " + md5};
+        return {"MD5 MISMATCH", "listed " + digest.value() + ", file " + md5, note};
     const auto signature = signatures.constFind(name);
     if (signature == signatures.constEnd())
-        return {"BAD SIGNATURE", "none listed"};
+        return {"BAD SIGNATURE", "none listed", note};
     if (!checkSignatureWithKey(signature.value(), digest.value(), publicKeyPem.constData()))
-        return {"BAD SIGNATURE", "it does not open to the listed digest with this key"};
-    return {"ok", QString()};
+        return {"BAD SIGNATURE", "it does not open to the listed digest with this key", note};
+    return {"ok", QString(), note};
 }
 
 // Manifest-wide faults: an installation cannot compare a broken version, and the next run after
@@ -116,6 +121,8 @@ int runVerify(const QMap<QString, QString> &options, QTextStream &out, QTextStre
         if (!check.detail.isEmpty())
             out << " (" << check.detail << ")";
         out << "\n";
+        if (!check.note.isEmpty())
+            warn(err, it.key(), check.note);
         if (check.status != "ok")
             ++failed;
     }

@@ -1,4 +1,5 @@
 #include "filenames.h"
+#include "manifest.h"
 #include "myprogressbar.h"
 #include "ui_widget.h"
 #include "versioncheck.h"
@@ -11,12 +12,13 @@
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QSaveFile>
-#include <QTextStream>
 #include <QUrl>
 
 #include <climits>
 
 namespace {
+
+constexpr qint64 downloadBufferSize = 1024 * 1024;
 
 // A file system that fills up takes part of a write and reports no error for it; only the write
 // of the rest fails and says why.
@@ -77,6 +79,9 @@ void Widget::startNextDownload()
                           QString::number(totalFiles) + ")");
 
     reply = networkManager.get(QNetworkRequest(url));
+    // Qt buffers a reply without limit by default: when the network outruns the disk, a large
+    // file would pile up in memory. A bounded buffer makes the transfer wait for the disk.
+    reply->setReadBufferSize(downloadBufferSize);
     connect(reply, SIGNAL(finished()), this, SLOT(downloadFinished()));
     connect(reply, SIGNAL(readyRead()), this, SLOT(downloadReadyRead()));
     connect(reply, SIGNAL(downloadProgress(qint64, qint64)), this,
@@ -97,11 +102,7 @@ void Widget::storeServerManifest()
         qDebug() << "open update.xml failed";
         return;
     }
-    QTextStream stream(&file);
-    stream.setCodec("UTF-8");
-    serverManifest.save(stream, 4, QDomNode::EncodingFromTextStream);
-    stream.flush();
-    if (stream.status() != QTextStream::Ok || !file.commit())
+    if (!writeManifest(serverManifest, &file) || !file.commit())
         qDebug() << "open update.xml failed";
 }
 

@@ -36,8 +36,9 @@ QString componentReason(const QString &component)
         return "its component \"" + component + "\" is a Windows device name";
     for (const QChar c : component) {
         if (c.unicode() < 0x20)
-            return QString("it contains the control character U+%1")
-                .arg(c.unicode(), 4, 16, QChar('0'));
+            return QString("it contains the control character U+%1, which Windows does not "
+                           "allow in file names")
+                .arg(QString::number(c.unicode(), 16).toUpper(), 4, QChar('0'));
         // A colon names a drive or an alternate data stream; the rest are wildcards and
         // redirections that Windows refuses in file names.
         if (QStringLiteral("<>:\"|?*").contains(c))
@@ -55,6 +56,11 @@ QString localPathForName(const QString &name)
     QString path = name;
     path.replace('\\', '/');
     return path;
+}
+
+std::string nativePath(const QString &path)
+{
+    return path.toUtf8().toStdString();
 }
 
 QString unsafeNameReason(const QString &name)

@@ -5,12 +5,18 @@
 #include <QStringList>
 
 #include <optional>
+#include <string>
 
 // Appended to a file's local path to name the file it is downloaded into before its checks.
 inline const QString stagingSuffix = QStringLiteral(".update");
 
 // The relative path a manifest name is installed under: backslashes become slashes.
 QString localPathForName(const QString &name);
+
+// A local path as the integrity layer takes it: UTF-8 bytes, which it opens by their Unicode
+// name on every platform. QFile::encodeName() would give the system's narrow code page on
+// Windows, where a name outside it turns into one that names no file.
+std::string nativePath(const QString &path);
 
 // Why a manifest name must not be written, renamed or deleted, or a null text when it may. A
 // name must be a relative path that stays inside the working directory and names an ordinary

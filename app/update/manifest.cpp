@@ -6,6 +6,7 @@
 #include <QDebug>
 #include <QDomDocument>
 #include <QFile>
+#include <QTextStream>
 #include <QXmlStreamReader>
 
 namespace {
@@ -32,19 +33,28 @@ void takeEntryPositions(const QDomNode &entry, QDomNode positions[4])
 // nested some 100,000 deep overflows the stack while it is parsed or freed. A streaming pass
 // keeps no tree and measures the depth first. Where the stream reader finds the document
 // malformed it cannot tell how deep the rest goes, so such a document is refused as well; the
-// stream reader also stops entity expansions that would run into gigabytes.
-bool nestingWithinLimit(const QByteArray &content)
+// stream reader also stops entity expansions that would run into gigabytes. Returns why the
+// document cannot be used, or a null text.
+QString nestingProblem(const QByteArray &content)
 {
     QXmlStreamReader reader(content);
     int depth = 0;
     while (!reader.atEnd()) {
         const QXmlStreamReader::TokenType token = reader.readNext();
         if (token == QXmlStreamReader::StartElement && ++depth > maximumManifestDepth)
-            return false;
+            return QString("its elements are nested deeper than %1 levels (line %2, column %3)")
+                .arg(maximumManifestDepth)
+                .arg(reader.lineNumber())
+                .arg(reader.columnNumber());
         if (token == QXmlStreamReader::EndElement)
             --depth;
     }
-    return !reader.hasError();
+    if (reader.hasError())
+        return QString("not a well-formed XML manifest (line %1, column %2: %3)")
+            .arg(reader.lineNumber())
+            .arg(reader.columnNumber())
+            .arg(reader.errorString());
+    return QString();
 }
 
 // The text of a name or version position. A missing position, or one that is no element, gives
@@ -59,13 +69,35 @@ QString positionText(const QDomNode &position)
 
 } // namespace
 
-bool parseManifest(QDomDocument &document, const QByteArray &content)
+bool parseManifest(QDomDocument &document, const QByteArray &content, QString *error)
 {
-    if (!nestingWithinLimit(content)) {
+    const QString problem = nestingProblem(content);
+    if (!problem.isNull()) {
         document.clear();
+        if (error)
+            *error = problem;
         return false;
     }
-    return document.setContent(content);
+    QString message;
+    int line = 0;
+    int column = 0;
+    if (document.setContent(content, &message, &line, &column))
+        return true;
+    if (error)
+        *error = QString("not a well-formed XML manifest (line %1, column %2: %3)")
+                     .arg(line)
+                     .arg(column)
+                     .arg(message);
+    return false;
+}
+
+bool writeManifest(const QDomDocument &document, QIODevice *device)
+{
+    QTextStream stream(device);
+    stream.setCodec("UTF-8");
+    document.save(stream, 4, QDomNode::EncodingFromTextStream);
+    stream.flush();
+    return stream.status() == QTextStream::Ok;
 }
 
 QString elementText(const QDomDocument &document, const QString &tagName)

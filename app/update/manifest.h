@@ -6,6 +6,7 @@
 
 class QByteArray;
 class QDomDocument;
+class QIODevice;
 
 // File name to file version, ascending by name.
 using FileTable = QMap<QString, QString>;
@@ -16,8 +17,14 @@ using TextMap = QMap<QString, QString>;
 constexpr int maximumManifestDepth = 4096;
 
 // Parses a manifest, local or the server's, into the document. False, and an empty document, when
-// the content is not well-formed XML or is nested deeper than maximumManifestDepth.
-bool parseManifest(QDomDocument &document, const QByteArray &content);
+// the content is not well-formed XML or is nested deeper than maximumManifestDepth; `error`, when
+// given, then receives why and where, for the publisher's tool to show.
+bool parseManifest(QDomDocument &document, const QByteArray &content, QString *error = nullptr);
+
+// Saves a manifest as UTF-8, indented by 4, with the encoding the stream gives in the XML
+// declaration: the form of the publisher's update.xml and of the one the updater stores, so that
+// the two read alike. The device must be open for writing; false when writing failed.
+bool writeManifest(const QDomDocument &document, QIODevice *device);
 
 // Text of the first direct child element of the root with the given tag name, or empty text.
 QString elementText(const QDomDocument &document, const QString &tagName);

@@ -54,7 +54,7 @@ void Widget::planDownloads()
         // deleting it would lose the old file before its replacement has arrived.
         const auto listed = listedPaths.constFind(path.toCaseFolded());
         if (listed != listedPaths.constEnd() &&
-            isSameFile(path.toUtf8().toStdString(), listed.value().toUtf8().toStdString()))
+            isSameFile(nativePath(path), nativePath(listed.value())))
             continue;
         QFile::remove(path);
     }

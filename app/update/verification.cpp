@@ -13,15 +13,6 @@
 #include <cstdlib>
 #include <string>
 
-namespace {
-
-std::string nativeName(const QString &path)
-{
-    return path.toUtf8().toStdString();
-}
-
-} // namespace
-
 void Widget::downloadFinished()
 {
     downloadFile->flush();
@@ -41,7 +32,7 @@ void Widget::downloadFinished()
     } else {
         const auto expected = fileDigests.constFind(downloadName);
         if (expected != fileDigests.constEnd()) {
-            const std::string computed = md5OfFile(nativeName(stagingPath));
+            const std::string computed = md5OfFile(nativePath(stagingPath));
             qDebug() << stagingPath.toUtf8().constData() << computed.c_str();
             qDebug() << expected.value();
             if (QString::fromStdString(computed) != expected.value())
@@ -71,7 +62,7 @@ bool Widget::installStagedFile(const QString &stagingPath, const QString &target
     // at every moment, never nothing.
     const bool hadOldFile = QFileInfo::exists(targetPath);
     std::string error;
-    const bool replaced = replaceFile(nativeName(stagingPath), nativeName(targetPath), &error);
+    const bool replaced = replaceFile(nativePath(stagingPath), nativePath(targetPath), &error);
     qDebug() << "remove " << targetPath << (hadOldFile && replaced);
     qDebug() << "rename " << replaced;
     if (!replaced) {

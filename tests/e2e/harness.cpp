@@ -1,6 +1,8 @@
 #include "harness.h"
 
+#include "filenames.h"
 #include "md5context.h"
+#include "releasesigner.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -9,12 +11,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
-
-#include <openssl/evp.h>
-#include <openssl/pem.h>
-#include <openssl/rsa.h>
-
-#include <memory>
 
 namespace {
 
@@ -123,8 +119,7 @@ QStringList UpdateScenario::requests() const
 ManifestEntry UpdateScenario::entry(const QString &name, const QString &version, bool withDigest,
                                     bool withSignature) const
 {
-    const QString digest =
-        QString::fromStdString(md5OfFile(releasePath(name).toUtf8().toStdString()));
+    const QString digest = QString::fromStdString(md5OfFile(nativePath(releasePath(name))));
     ManifestEntry result{name, version, QString(), QString()};
     if (withDigest)
         result.md5 = digest;
@@ -270,31 +265,15 @@ QString md5Hex(const QByteArray &content)
 
 QString signDigest(const QString &digest, const QString &privateKeyPath)
 {
-    QFile keyFile(privateKeyPath);
-    if (!keyFile.open(QIODevice::ReadOnly))
-        qFatal("cannot read %s", qPrintable(privateKeyPath));
-    const QByteArray pem = keyFile.readAll();
-    std::unique_ptr<BIO, decltype(&BIO_free)> bio(BIO_new_mem_buf(pem.constData(), pem.size()),
-                                                  BIO_free);
-    std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> key(
-        PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr), EVP_PKEY_free);
-    std::unique_ptr<EVP_PKEY_CTX, decltype(&EVP_PKEY_CTX_free)> context(
-        EVP_PKEY_CTX_new(key.get(), nullptr), EVP_PKEY_CTX_free);
-    const QByteArray message = digest.toLatin1();
-    size_t length = 0;
-    if (!key || !context || EVP_PKEY_sign_init(context.get()) <= 0 ||
-        EVP_PKEY_CTX_set_rsa_padding(context.get(), RSA_PKCS1_PADDING) <= 0 ||
-        EVP_PKEY_sign(context.get(), nullptr, &length,
-                      reinterpret_cast<const unsigned char *>(message.constData()),
-                      size_t(message.size())) <= 0)
-        qFatal("cannot sign with %s", qPrintable(privateKeyPath));
-    QByteArray signature(int(length), '\0');
-    if (EVP_PKEY_sign(context.get(), reinterpret_cast<unsigned char *>(signature.data()), &length,
-                      reinterpret_cast<const unsigned char *>(message.constData()),
-                      size_t(message.size())) <= 0)
-        qFatal("cannot sign with %s", qPrintable(privateKeyPath));
-    signature.resize(int(length));
-    return QString::fromLatin1(signature.toBase64());
+    // The publisher's own signer: what the tests install is signed as a release is.
+    ReleaseSigner signer;
+    QString error;
+    if (!signer.load(privateKeyPath, &error))
+        qFatal("cannot sign with %s: %s", qPrintable(privateKeyPath), qPrintable(error));
+    const QString signature = signer.sign(digest.toStdString(), &error);
+    if (signature.isEmpty())
+        qFatal("cannot sign with %s: %s", qPrintable(privateKeyPath), qPrintable(error));
+    return signature;
 }
 
 QString developmentPrivateKey()
