@@ -92,6 +92,40 @@ QByteArray nestedElements(int depth)
            QByteArray("</a>").repeated(depth) + "</Update>\n";
 }
 
+// A refusal before anything is downloaded or deleted: one message box naming the unsafe file,
+// a failed exit, and the installation as it was.
+void checkRefusedBeforeAnyChange(const UpdateScenario &scenario, const RunResult &result,
+                                 const QString &refused, const QByteArray &localManifest)
+{
+    QVERIFY2(result.finished && !result.crashed, qPrintable(result.log()));
+    QCOMPARE(result.boxes, QStringList{"CorvantileUpdate | Update refused: the server's manifest "
+                                       "names the unsafe file \"" +
+                                       refused + "\"."});
+    QVERIFY(result.exitCode != 0);
+    QVERIFY(!result.toolStarted);
+    QCOMPARE(scenario.requests(), QStringList{"/update.xml"});
+    const QString problem = lostOrHalfWritten(scenario, untouched);
+    QVERIFY2(problem.isEmpty(), qPrintable(problem));
+    QCOMPARE(installedNames(scenario),
+             (QStringList{"obsolete.dll", "sub/data.txt", "tool.dll", "update.xml"}));
+    QCOMPARE(scenario.installed("update.xml"), localManifest);
+    QVERIFY(scenario.outsideUnchanged());
+}
+
+// A download that failed part way: the old tool, manifest and data file stay, no staging file.
+void checkDownloadFailureKeptTheRelease(const UpdateScenario &scenario, const RunResult &result,
+                                        const QByteArray &localManifest)
+{
+    QVERIFY(result.hasLine("update incomplete, update.xml kept"));
+    QVERIFY(result.exitCode != 0);
+    QCOMPARE(scenario.installed("tool.dll"), oldTool);
+    QVERIFY(!scenario.isInstalled("tool.dll.update"));
+    QCOMPARE(scenario.installed("update.xml"), localManifest);
+    const QString problem = lostOrHalfWritten(scenario, {{"sub/data.txt", oldData, oldData}});
+    QVERIFY2(problem.isEmpty(), qPrintable(problem));
+    QVERIFY(scenario.outsideUnchanged());
+}
+
 } // namespace
 
 class TestHostileServer : public QObject
@@ -221,21 +255,8 @@ void TestHostileServer::namesThatCollideRefuseTheUpdate()
 
     const RunResult result = scenario.run();
 
-    QVERIFY2(result.finished && !result.crashed, qPrintable(result.log()));
-    QCOMPARE(result.boxes,
-             QStringList{"CorvantileUpdate | Update refused: the server's manifest names the "
-                         "unsafe file \"" +
-                         refused + "\"."});
-    QVERIFY(result.exitCode != 0);
-    QVERIFY(!result.toolStarted);
     // Refused before anything is downloaded or deleted.
-    QCOMPARE(scenario.requests(), QStringList{"/update.xml"});
-    const QString problem = lostOrHalfWritten(scenario, untouched);
-    QVERIFY2(problem.isEmpty(), qPrintable(problem));
-    QCOMPARE(installedNames(scenario),
-             (QStringList{"obsolete.dll", "sub/data.txt", "tool.dll", "update.xml"}));
-    QCOMPARE(scenario.installed("update.xml"), localManifest);
-    QVERIFY(scenario.outsideUnchanged());
+    checkRefusedBeforeAnyChange(scenario, result, refused, localManifest);
 }
 
 void TestHostileServer::namelessEntryRefusesTheUpdate_data()
@@ -266,18 +287,7 @@ void TestHostileServer::namelessEntryRefusesTheUpdate()
 
     const RunResult result = scenario.run();
 
-    QVERIFY2(result.finished && !result.crashed, qPrintable(result.log()));
-    QCOMPARE(result.boxes, QStringList{"CorvantileUpdate | Update refused: the server's manifest "
-                                       "names the unsafe file \"\"."});
-    QVERIFY(result.exitCode != 0);
-    QVERIFY(!result.toolStarted);
-    QCOMPARE(scenario.requests(), QStringList{"/update.xml"});
-    const QString problem = lostOrHalfWritten(scenario, untouched);
-    QVERIFY2(problem.isEmpty(), qPrintable(problem));
-    QCOMPARE(installedNames(scenario),
-             (QStringList{"obsolete.dll", "sub/data.txt", "tool.dll", "update.xml"}));
-    QCOMPARE(scenario.installed("update.xml"), localManifest);
-    QVERIFY(scenario.outsideUnchanged());
+    checkRefusedBeforeAnyChange(scenario, result, "", localManifest);
 }
 
 void TestHostileServer::duplicateNameLastEntryDecides_data()
@@ -472,15 +482,8 @@ void TestHostileServer::connectionReset()
     QVERIFY2(result.boxes.size() == 1 &&
                  result.boxes.first().startsWith("CorvantileUpdate | Download failed: "),
              qPrintable(result.log()));
-    QVERIFY(result.hasLine("update incomplete, update.xml kept"));
-    QVERIFY(result.exitCode != 0);
     // Without a digest the cut body would have been installed, had the reset gone unnoticed.
-    QCOMPARE(scenario.installed("tool.dll"), oldTool);
-    QVERIFY(!scenario.isInstalled("tool.dll.update"));
-    QCOMPARE(scenario.installed("update.xml"), localManifest);
-    const QString problem = lostOrHalfWritten(scenario, {{"sub/data.txt", oldData, oldData}});
-    QVERIFY2(problem.isEmpty(), qPrintable(problem));
-    QVERIFY(scenario.outsideUnchanged());
+    checkDownloadFailureKeptTheRelease(scenario, result, localManifest);
 }
 
 void TestHostileServer::tricklingServerCanBeClosed()
@@ -537,14 +540,7 @@ void TestHostileServer::diskFullWhileStaging()
     QVERIFY2(result.finished && !result.crashed, qPrintable(result.log()));
     QCOMPARE(result.boxes,
              QStringList{"CorvantileUpdate | Download failed: No space left on device."});
-    QVERIFY(result.hasLine("update incomplete, update.xml kept"));
-    QVERIFY(result.exitCode != 0);
-    QCOMPARE(scenario.installed("tool.dll"), oldTool);
-    QVERIFY(!scenario.isInstalled("tool.dll.update"));
-    QCOMPARE(scenario.installed("update.xml"), localManifest);
-    const QString problem = lostOrHalfWritten(scenario, {{"sub/data.txt", oldData, oldData}});
-    QVERIFY2(problem.isEmpty(), qPrintable(problem));
-    QVERIFY(scenario.outsideUnchanged());
+    checkDownloadFailureKeptTheRelease(scenario, result, localManifest);
 }
 
 void TestHostileServer::nestingLimit_data()

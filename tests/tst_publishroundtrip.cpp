@@ -4,10 +4,10 @@
 
 #include "manifest.h"
 #include "publisher.h"
+#include "testsupport.h"
 
 #include <QDir>
 #include <QDirIterator>
-#include <QDomDocument>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
@@ -166,20 +166,6 @@ private:
     quint16 port = 0;
 };
 
-void writeFile(const QString &path, const QByteArray &content)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size())
-        qFatal("cannot write %s", qPrintable(path));
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 // Every regular file below `dir` by relative name, with its bytes; the manifest is not part of
 // the release's content.
 QMap<QString, QByteArray> treeContent(const QString &dir)
@@ -202,37 +188,6 @@ void copyTree(const QString &from, const QString &to)
         const QString path = it.next();
         writeFile(to + "/" + QDir(from).relativeFilePath(path), readFile(path));
     }
-}
-
-struct ManifestSummary
-{
-    QString server;
-    QString version;
-    FileTable files;
-    TextMap digests;
-    TextMap signatures;
-};
-
-ManifestSummary summaryOf(const QString &path)
-{
-    ManifestSummary summary;
-    QDomDocument document;
-    if (!document.setContent(readFile(path)))
-        return summary;
-    summary.server = elementText(document, "UpdateServer");
-    summary.version = elementText(document, "Version");
-    summary.files = readFileTable(document, &summary.digests, &summary.signatures);
-    return summary;
-}
-
-int publish(const QStringList &arguments, QString *messages)
-{
-    QTextStream out(messages);
-    QTextStream err(messages);
-    const int status = runPublisher(arguments, out, err);
-    out.flush();
-    err.flush();
-    return status;
 }
 
 // Ends the old release's files with LF, the new one's with CR LF: the digest does not see the
@@ -296,11 +251,9 @@ void TestPublishRoundTrip::updateInstallsThePublishedRelease()
     writeFile(oldRelease + "/unchanged.dll", QByteArrayLiteral("MZ\0\1\2 the same in both"));
     writeFile(oldRelease + "/docs/notes.txt", oldNotes);
     writeFile(oldRelease + "/removed/old.txt", "only in 1.0.0");
-    QString messages;
-    QVERIFY2(publish({"make", "--release", oldRelease, "--server", server, "--version", "1.0.0",
-                      "--key", key},
-                     &messages) == PublisherSuccess,
-             qPrintable(messages));
+    const PublisherOutcome old = publish(
+        {"make", "--release", oldRelease, "--server", server, "--version", "1.0.0", "--key", key});
+    QVERIFY2(old.status == PublisherSuccess, qPrintable(old.out + old.err));
     copyTree(oldRelease, scenario.installPath());
 
     // The published release, 1.1.0: a changed tool, notes changed and now in CR LF, a new file
@@ -316,8 +269,8 @@ void TestPublishRoundTrip::updateInstallsThePublishedRelease()
                           "--version", "1.1.0",     "--key", key};
     if (withPrevious)
         arguments << "--previous" << oldRelease + "/update.xml";
-    messages.clear();
-    QVERIFY2(publish(arguments, &messages) == PublisherSuccess, qPrintable(messages));
+    const PublisherOutcome made = publish(arguments);
+    QVERIFY2(made.status == PublisherSuccess, qPrintable(made.out + made.err));
 
     const RunResult result = scenario.run();
 

@@ -1,7 +1,7 @@
 #include "opensslhandles.h"
 #include "signature.h"
+#include "testsupport.h"
 
-#include <QFile>
 #include <QRegularExpression>
 #include <QtTest>
 
@@ -11,9 +11,7 @@
 #include <openssl/rsa.h>
 
 #include <algorithm>
-#include <iostream>
 #include <memory>
-#include <sstream>
 
 namespace {
 
@@ -21,14 +19,6 @@ using Buffer = std::unique_ptr<unsigned char[]>;
 
 // MD5 of "abc": a digest text as the manifest lists it.
 const QByteArray digest = QByteArrayLiteral("900150983cd24fb0d6963f7d28e17f72");
-
-QByteArray readTestData(const QString &relativePath)
-{
-    QFile file(QStringLiteral(CORVANTILE_TEST_DATA_DIR "/") + relativePath);
-    if (!file.open(QIODevice::ReadOnly))
-        return QByteArray();
-    return file.readAll();
-}
 
 PkeyPointer loadPrivateKey(const QString &relativePath)
 {
@@ -77,22 +67,6 @@ Buffer exactCopy(const QByteArray &bytes)
     std::copy(bytes.constBegin(), bytes.constEnd(), copy.get());
     return copy;
 }
-
-// Routes std::cout into a string for the lifetime of the object.
-class StandardOutputCapture
-{
-public:
-    StandardOutputCapture() : previous(std::cout.rdbuf(text.rdbuf())) {}
-    ~StandardOutputCapture() { std::cout.rdbuf(previous); }
-    StandardOutputCapture(const StandardOutputCapture &) = delete;
-    StandardOutputCapture &operator=(const StandardOutputCapture &) = delete;
-
-    QString captured() const { return QString::fromStdString(text.str()); }
-
-private:
-    std::ostringstream text;
-    std::streambuf *previous;
-};
 
 QByteArray withBlanksAndBreaks(const QByteArray &base64)
 {

@@ -1,0 +1,64 @@
+// What several tests write and read the same way: files, published manifests, the publisher's
+// output, and the updater's diagnostics on standard output.
+#ifndef CORVANTILE_TESTSUPPORT_H
+#define CORVANTILE_TESTSUPPORT_H
+
+#include "manifest.h"
+#include "publisher.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include <iostream>
+#include <sstream>
+
+QString testDataPath(const QString &relative);
+QByteArray readTestData(const QString &relative);
+// Creates the folders on the way; a file that cannot be written ends the test run.
+void writeFile(const QString &path, const QByteArray &content);
+// Empty when the file cannot be read.
+QByteArray readFile(const QString &path);
+QString md5Of(const QByteArray &bytes);
+
+// A manifest as installations read it, with the file names in the order they stand.
+struct ManifestSummary
+{
+    QString server;
+    QString version;
+    FileTable files;
+    TextMap digests;
+    TextMap signatures;
+    QStringList namesInOrder;
+};
+
+ManifestSummary summaryOf(const QString &path);
+
+// One in-process run of corvantile-publish.
+struct PublisherOutcome
+{
+    int status = -1;
+    QString out;
+    QString err;
+};
+
+PublisherOutcome publish(const QStringList &arguments,
+                         PublisherProgress progress = PublisherProgress::Quiet);
+
+// Routes std::cout into a string for the lifetime of the object.
+class StandardOutputCapture
+{
+public:
+    StandardOutputCapture() : previous(std::cout.rdbuf(text.rdbuf())) {}
+    ~StandardOutputCapture() { std::cout.rdbuf(previous); }
+    StandardOutputCapture(const StandardOutputCapture &) = delete;
+    StandardOutputCapture &operator=(const StandardOutputCapture &) = delete;
+
+    QString captured() const { return QString::fromStdString(text.str()); }
+
+private:
+    std::ostringstream text;
+    std::streambuf *previous;
+};
+
+#endif
