@@ -38,6 +38,8 @@ void Widget::planDownloads()
     downloadListLog.plan(downloadList);
 
     startNextDownload();
+    if (localFiles.isEmpty())
+        return;
 
     QHash<QString, QString> listedPaths;
     listedPaths.reserve(serverFiles.size());
