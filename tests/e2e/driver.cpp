@@ -60,7 +60,6 @@ protected:
         reportCaptionChange();
         auto *box = qobject_cast<QMessageBox *>(watched);
         if (box && event->type() == QEvent::Show) {
-            reportCaptionChange();
             report("MESSAGE BOX " + box->windowTitle() + " | " + box->text());
             QMetaObject::invokeMethod(box, "accept", Qt::QueuedConnection);
         }
