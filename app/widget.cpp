@@ -1,7 +1,7 @@
-#include "widget.h"
-#include "ui_widget.h"
+#include "app/widget.h"
 
-#include "myprogressbar.h"
+#include "ui_widget.h"
+#include "widgets/myprogressbar.h"
 
 #include <QBrush>
 #include <QFile>
@@ -11,7 +11,7 @@
 #include <QPixmap>
 
 Widget::Widget(QWidget *parent)
-    : QWidget(parent), ui(new Ui::Widget), reply(nullptr), downloadFile(nullptr), totalFiles(0),
+    : QWidget(parent), ui(std::make_unique<Ui::Widget>()), reply(nullptr), totalFiles(0),
       dragging(false), dragOffset(0, 0), progressBar(nullptr), updateIncomplete(false)
 {
     ui->setupUi(this);
@@ -38,8 +38,6 @@ Widget::~Widget()
     // its signals may reach a half-destroyed window. The staging file stays on disk.
     if (reply)
         reply->disconnect(this);
-    delete downloadFile;
-    delete ui;
 }
 
 void Widget::mousePressEvent(QMouseEvent *event)

@@ -1,7 +1,7 @@
-#ifndef CORVANTILE_WIDGET_H
-#define CORVANTILE_WIDGET_H
+#ifndef CORVANTILE_APP_WIDGET_H
+#define CORVANTILE_APP_WIDGET_H
 
-#include "downloadlistlog.h"
+#include "app/update/downloadlistlog.h"
 
 #include <QDomDocument>
 #include <QMap>
@@ -10,6 +10,8 @@
 #include <QString>
 #include <QStringList>
 #include <QWidget>
+
+#include <memory>
 
 class MyProgressBar;
 class QFile;
@@ -22,6 +24,7 @@ class Widget;
 
 // The updater window. It is also the controller of the one update run: every piece of state of
 // the run is a member, and every network signal of the run arrives at one of its private slots.
+// The run's operations live in app/update/, one file each.
 class Widget : public QWidget
 {
     Q_OBJECT
@@ -46,33 +49,38 @@ private slots:
     void updateDataReadProgress(qint64 bytesRead, qint64 totalBytes);
 
 private:
-    // Manifest reading
+    // The local manifest (localmanifest.cpp)
     void loadLocalManifest();
     QMap<QString, QString> parseFileTable(const QDomDocument &document);
+    bool storeServerManifest();
 
-    // Version check
+    // Version check (versioncheck.cpp)
     void requestServerManifest(const QUrl &url);
-    [[noreturn]] void launchTool();
 
-    // Planning, queue, installation
+    // Planning (planning.cpp)
     void planDownloads();
-    bool refuseUnsafeServerNames();
+
+    // The download queue (downloadqueue.cpp)
     void startNextDownload();
-    void storeServerManifest();
+
+    // Verification and installation (verification.cpp)
     bool installStagedFile(const QString &stagingPath, const QString &targetPath);
-    [[noreturn]] void rejectDownload(const QString &text);
+
+    // How a run ends (runend.cpp)
+    [[noreturn]] void launchTool();
+    [[noreturn]] void endRunWithMessage(const QString &text);
     void showMessage(const QString &text);
 
     friend class TestWidget;
 
-    Ui::Widget *ui;
+    std::unique_ptr<Ui::Widget> ui;
     QDomDocument localManifest;
     QDomDocument serverManifest;
     QNetworkAccessManager networkManager;
     QNetworkReply *reply;
     QString serverUrl;
     QStringList downloadList;
-    QFile *downloadFile;
+    std::unique_ptr<QFile> downloadFile;
     int totalFiles;
     bool dragging;
     QPoint dragOffset;
@@ -89,4 +97,4 @@ private:
     DownloadListLog downloadListLog;
 };
 
-#endif // CORVANTILE_WIDGET_H
+#endif // CORVANTILE_APP_WIDGET_H

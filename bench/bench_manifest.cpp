@@ -1,5 +1,5 @@
 // Reading the file table of a large manifest: the table must cost little beyond the XML parse.
-#include "manifest.h"
+#include "release/manifest.h"
 
 #include <QDomDocument>
 #include <QString>

@@ -4,8 +4,8 @@
 // can time another tool on the very same bytes), otherwise into a temporary directory that is
 // removed at exit.
 
-#include "md5context.h"
-#include "platformfile.h"
+#include "integrity/md5context.h"
+#include "integrity/platformfile.h"
 
 #include <benchmark/benchmark.h>
 

@@ -1,6 +1,6 @@
-#include "md5context.h"
+#include "integrity/md5context.h"
 
-#include "platformfile.h"
+#include "integrity/platformfile.h"
 
 #include <cstring>
 #include <fstream>
@@ -238,10 +238,11 @@ void Md5Context::update(const unsigned char *data, unsigned int length)
         std::memcpy(buffer, data, remaining);
 }
 
-void Md5Context::updateFromStream(std::ifstream &stream)
+Md5Coverage Md5Context::updateFromStream(std::ifstream &stream)
 {
+    Md5Coverage coverage;
     if (stream.fail())
-        return;
+        return coverage;
 
     // One byte in front of the read area holds a CR carried over from the previous read, so a CR LF
     // pair split by the read boundary is judged like any other.
@@ -258,7 +259,9 @@ void Md5Context::updateFromStream(std::ifstream &stream)
         if (mark) {
             length = static_cast<std::size_t>(static_cast<const unsigned char *>(mark) - readArea);
             moreToRead = false;
+            coverage.endedAtMark = true;
         }
+        coverage.coveredBytes += length;
 
         unsigned char *start = readArea;
         if (carriedReturn) {
@@ -269,8 +272,10 @@ void Md5Context::updateFromStream(std::ifstream &stream)
         length = applyTextRules(start, length, !moreToRead, &carriedReturn);
         update(start, static_cast<unsigned int>(length));
     }
+    coverage.readFailed = stream.bad();
     // ifstream::close() sets failbit itself when the file does not close cleanly.
     stream.close();
+    return coverage;
 }
 
 std::string Md5Context::hexDigest()

@@ -6,6 +6,17 @@
 #include <iosfwd>
 #include <string>
 
+// How much of a file a text-mode digest covers.
+struct Md5Coverage
+{
+    // The file's bytes read before the digest ended: all of them, or those before the first 0x1A.
+    std::uint64_t coveredBytes = 0;
+    // A 0x1A ended the digest; whatever follows it is not covered.
+    bool endedAtMark = false;
+    // Reading failed before the end: the digest is of a part of the file.
+    bool readFailed = false;
+};
+
 // RFC 1321 MD5 of a downloaded file. The manifest's digests were made from files read in Windows
 // text mode, so updateFromStream() hashes the bytes that such reading delivers: CR LF counts as LF
 // and the first 0x1A ends the file. The rules are applied here on every platform, which is why the
@@ -18,8 +29,9 @@ public:
     void reset();
     void update(const unsigned char *data, unsigned int length);
     // Reads the stream to its end, 1024 bytes at a time, and closes it. A stream that failed to
-    // open is left alone, so a missing file hashes as empty input.
-    void updateFromStream(std::ifstream &stream);
+    // open is left alone, so a missing file hashes as empty input. Returns how much of the file the
+    // digest covers, so that a caller need not read the file again to find out.
+    Md5Coverage updateFromStream(std::ifstream &stream);
     // The digest of everything given so far. It is taken on a copy of the running state, so more
     // data may follow and a repeated call returns the same text.
     std::string hexDigest();

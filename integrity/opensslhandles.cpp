@@ -1,4 +1,4 @@
-#include "opensslhandles.h"
+#include "integrity/opensslhandles.h"
 
 #include <openssl/bio.h>
 #include <openssl/evp.h>

@@ -1,4 +1,4 @@
-#include "platformfile.h"
+#include "integrity/platformfile.h"
 
 #include <filesystem>
 #include <fstream>
@@ -12,10 +12,10 @@
 #endif
 #include <windows.h>
 #else
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #endif
+#include <cerrno>
+#include <cstring>
 
 namespace {
 
@@ -76,7 +76,7 @@ void setError(std::string *error, const std::string &text)
 
 } // namespace
 
-bool openInputFile(std::ifstream &stream, const std::string &utf8Path)
+bool openInputFile(std::ifstream &stream, const std::string &utf8Path, std::string *error)
 {
     const std::ios::openmode mode = std::ios::in | std::ios::binary;
 #ifdef _WIN32
@@ -84,13 +84,20 @@ bool openInputFile(std::ifstream &stream, const std::string &utf8Path)
     if (!widen(utf8Path, &widePath)) {
         // Marked like any failed open: updateFromStream() tells one by the failbit alone.
         stream.setstate(std::ios::failbit);
+        setError(error, "path is not valid UTF-8");
         return false;
     }
+    errno = 0;
     stream.open(std::filesystem::path(widePath), mode);
 #else
+    errno = 0;
     stream.open(utf8Path, mode);
 #endif
-    return stream.is_open();
+    if (stream.is_open())
+        return true;
+    // The runtimes open through fopen, which leaves its reason in errno.
+    setError(error, errno != 0 ? std::strerror(errno) : "it could not be opened");
+    return false;
 }
 
 bool replaceFile(const std::string &utf8Source, const std::string &utf8Target, std::string *error)

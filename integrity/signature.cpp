@@ -1,14 +1,13 @@
-#include "signature.h"
+#include "integrity/signature.h"
 
-#include "opensslhandles.h"
+#include "integrity/opensslhandles.h"
+#include "integrity/pemkeys.h"
 
 #include <QByteArray>
 
-#include <openssl/bio.h>
 #include <openssl/crypto.h>
 #include <openssl/err.h>
 #include <openssl/evp.h>
-#include <openssl/pem.h>
 #include <openssl/rsa.h>
 
 #include <cstring>
@@ -18,9 +17,9 @@
 
 namespace {
 
-unsigned char *zeroedBuffer(std::size_t size)
+DecryptedBlock zeroedBuffer(std::size_t size)
 {
-    return new unsigned char[size]();
+    return std::make_unique<unsigned char[]>(size);
 }
 
 void reportUnreadableKey()
@@ -50,7 +49,7 @@ int recoverBlock(EVP_PKEY *key, const unsigned char *signature, std::size_t modu
 
 // What publicKey_decrypt does once it holds a key, without a word on standard output: the buffer
 // and the length as publicKey_decrypt documents them.
-unsigned char *recoverWithKey(EVP_PKEY *key, const unsigned char *signature, int signatureLength,
+DecryptedBlock recoverWithKey(EVP_PKEY *key, const unsigned char *signature, int signatureLength,
                               int *decryptedLength)
 {
     *decryptedLength = -1;
@@ -59,16 +58,16 @@ unsigned char *recoverWithKey(EVP_PKEY *key, const unsigned char *signature, int
         return zeroedBuffer(1);
 
     const std::size_t k = static_cast<std::size_t>(modulusLength);
-    unsigned char *out = zeroedBuffer(k + 1);
+    DecryptedBlock out = zeroedBuffer(k + 1);
     // The operation consumes exactly k bytes; a shorter signature cannot be valid and must not be
     // read past its end.
     if (!signature || signatureLength < modulusLength)
         return out;
 
-    *decryptedLength = recoverBlock(key, signature, k, out);
+    *decryptedLength = recoverBlock(key, signature, k, out.get());
     if (*decryptedLength < 0) {
         // Callers read a failed result up to its first zero byte, so nothing may be left behind.
-        std::memset(out, 0, k + 1);
+        std::memset(out.get(), 0, k + 1);
         ERR_clear_error();
     }
     return out;
@@ -89,10 +88,10 @@ EVP_PKEY *readPublicKey(const char *pemText)
     if (cached.key && cached.pem == pemText)
         return cached.key.get();
 
-    BioPointer bio(BIO_new_mem_buf(pemText, -1));
+    const BioPointer bio = pemBio(pemText, -1);
     if (!bio)
         std::cout << "BIO_new_mem_buf failed!" << std::endl;
-    PkeyPointer key(bio ? PEM_read_bio_PUBKEY(bio.get(), nullptr, nullptr, nullptr) : nullptr);
+    PkeyPointer key = bio ? readPublicKeyPem(bio.get()) : PkeyPointer();
     if (!key)
         return nullptr;
     cached.pem = pemText;
@@ -117,7 +116,7 @@ bool enclosesDigest(const unsigned char *decrypted, int decryptedLength,
 
 } // namespace
 
-unsigned char *publicKey_decrypt(const unsigned char *signature, int signatureLength,
+DecryptedBlock publicKey_decrypt(const unsigned char *signature, int signatureLength,
                                  const char *pemText, int *decryptedLength)
 {
     *decryptedLength = -1;
@@ -140,9 +139,9 @@ bool checkSignature(const QString &signatureText, const QString &expectedDigest)
     // output.
     const QByteArray signature = decodedSignature(signatureText);
     int decryptedLength = -1;
-    const std::unique_ptr<unsigned char[]> decrypted(
+    const DecryptedBlock decrypted =
         publicKey_decrypt(reinterpret_cast<const unsigned char *>(signature.constData()),
-                          signature.size(), publicKeyPem, &decryptedLength));
+                          signature.size(), publicKeyPem, &decryptedLength);
     return enclosesDigest(decrypted.get(), decryptedLength, expectedDigest);
 }
 
@@ -157,8 +156,8 @@ bool checkSignatureWithKey(const QString &signatureText, const QString &expected
         return false;
     }
     int decryptedLength = -1;
-    const std::unique_ptr<unsigned char[]> decrypted(
+    const DecryptedBlock decrypted =
         recoverWithKey(key, reinterpret_cast<const unsigned char *>(signature.constData()),
-                       signature.size(), &decryptedLength));
+                       signature.size(), &decryptedLength);
     return enclosesDigest(decrypted.get(), decryptedLength, expectedDigest);
 }

@@ -1,4 +1,4 @@
-#include "testsupport.h"
+#include "tests/testsupport.h"
 
 #include <QCryptographicHash>
 #include <QDir>

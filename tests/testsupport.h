@@ -3,8 +3,8 @@
 #ifndef CORVANTILE_TESTSUPPORT_H
 #define CORVANTILE_TESTSUPPORT_H
 
-#include "manifest.h"
-#include "publisher.h"
+#include "release/manifest.h"
+#include "tools/publisher.h"
 
 #include <QByteArray>
 #include <QString>
@@ -27,8 +27,8 @@ struct ManifestSummary
     QString server;
     QString version;
     FileTable files;
-    TextMap digests;
-    TextMap signatures;
+    QMap<QString, QString> digests;
+    QMap<QString, QString> signatures;
     QStringList namesInOrder;
 };
 

@@ -1,4 +1,4 @@
-#include "downloadlistlog.h"
+#include "app/update/downloadlistlog.h"
 
 #include <QtTest>
 

@@ -1,4 +1,4 @@
-#include "filenames.h"
+#include "release/filenames.h"
 
 #include <QtTest>
 
@@ -51,7 +51,7 @@ void TestFileNames::safety()
 {
     QFETCH(QString, name);
     QFETCH(bool, safe);
-    QCOMPARE(isSafeFileName(name), safe);
+    QCOMPARE(unsafeNameReason(name).isNull(), safe);
 }
 
 void TestFileNames::collisions_data()
@@ -73,7 +73,9 @@ void TestFileNames::collisions()
 {
     QFETCH(QStringList, names);
     QFETCH(QString, unsafe);
-    QCOMPARE(firstUnsafeName(names).value_or(QString()), unsafe);
+    const auto found = firstUnsafeName(names);
+    QCOMPARE(found ? found->name : QString(), unsafe);
+    QVERIFY(!found || !found->reason.isEmpty());
 }
 
 QTEST_APPLESS_MAIN(TestFileNames)

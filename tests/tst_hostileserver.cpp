@@ -1,9 +1,10 @@
 // A broken or hostile server, or anyone on the way to it: the updater runs with administrator
 // rights and fetches over plain HTTP, so no answer may cost an installed file, write outside the
 // installation, crash it or hang it beyond what the user can end.
-#include "e2e/harness.h"
-#include "fuzz/fuzzchecks.h"
-#include "manifest.h"
+#include "release/manifest.h"
+#include "tests/e2e/harness.h"
+#include "tests/fuzz/fuzzchecks.h"
+#include "tests/testsupport.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -570,8 +571,7 @@ void TestHostileServer::fuzzRegressions_data()
 
     // Every input on which a fuzz target once crashed, hung or found a broken check.
     for (const QString kind : {"manifest", "versions"}) {
-        QDirIterator it(QStringLiteral(CORVANTILE_TEST_DATA_DIR "/regressions/") + kind,
-                        QDir::Files);
+        QDirIterator it(testDataPath("regressions/" + kind), QDir::Files);
         while (it.hasNext()) {
             QFile file(it.next());
             QVERIFY(file.open(QIODevice::ReadOnly));

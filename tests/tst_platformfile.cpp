@@ -1,5 +1,5 @@
-#include "md5context.h"
-#include "platformfile.h"
+#include "integrity/md5context.h"
+#include "integrity/platformfile.h"
 
 #include <QCryptographicHash>
 #include <QDir>

@@ -1,11 +1,11 @@
 // The publisher's tool, run in-process: its argument handling, every refusal of `make`, the
 // manifest it writes, and what `verify` finds in a published folder.
-#include "opensslhandles.h"
-#include "publisher.h"
-#include "releasedigests.h"
-#include "releasesigner.h"
-#include "signature.h"
-#include "testsupport.h"
+#include "integrity/opensslhandles.h"
+#include "integrity/signature.h"
+#include "tests/testsupport.h"
+#include "tools/publisher.h"
+#include "tools/releasedigests.h"
+#include "tools/releasesigner.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,10 +1,10 @@
 // What the publisher makes is what installations get: releases made by corvantile-publish, served
 // by nginx on loopback, installed by the real updater (through the unattended driver).
-#include "e2e/harness.h"
+#include "tests/e2e/harness.h"
 
-#include "manifest.h"
-#include "publisher.h"
-#include "testsupport.h"
+#include "release/manifest.h"
+#include "tests/testsupport.h"
+#include "tools/publisher.h"
 
 #include <QDir>
 #include <QDirIterator>

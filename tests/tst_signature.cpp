@@ -1,6 +1,6 @@
-#include "opensslhandles.h"
-#include "signature.h"
-#include "testsupport.h"
+#include "integrity/opensslhandles.h"
+#include "integrity/signature.h"
+#include "tests/testsupport.h"
 
 #include <QRegularExpression>
 #include <QtTest>

@@ -1,6 +1,6 @@
 // The update run end to end: the real updater (through the unattended driver) against the
 // fixture server on loopback, in a fresh installation directory per scenario.
-#include "e2e/harness.h"
+#include "tests/e2e/harness.h"
 
 #include <QDomDocument>
 #include <QFile>

@@ -1,5 +1,5 @@
 // Verification and installation end to end: what the updater does with each finished download.
-#include "e2e/harness.h"
+#include "tests/e2e/harness.h"
 
 #include <QtTest>
 

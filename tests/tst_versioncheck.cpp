@@ -1,4 +1,4 @@
-#include "versioncheck.h"
+#include "release/version.h"
 
 #include <QtTest>
 

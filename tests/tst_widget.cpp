@@ -1,6 +1,6 @@
-#include "myprogressbar.h"
+#include "app/widget.h"
 #include "ui_widget.h"
-#include "widget.h"
+#include "widgets/myprogressbar.h"
 
 #include <QFile>
 #include <QLabel>

@@ -1,4 +1,4 @@
-#include "publisher.h"
+#include "tools/publisher.h"
 
 #include <QCoreApplication>
 #include <QTextStream>

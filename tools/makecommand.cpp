@@ -1,11 +1,11 @@
-#include "publishercommands.h"
+#include "tools/publishercommands.h"
 
-#include "manifest.h"
-#include "releasedigests.h"
-#include "releasemanifest.h"
-#include "releasesigner.h"
-#include "releasetree.h"
-#include "versioncheck.h"
+#include "release/filenames.h"
+#include "release/manifest.h"
+#include "release/version.h"
+#include "tools/releasedigests.h"
+#include "tools/releasesigner.h"
+#include "tools/releasetree.h"
 
 #include <QDomDocument>
 #include <QFileInfo>
@@ -31,7 +31,7 @@ struct PreviousRelease
     bool given = false;
     QString version;
     FileTable files;
-    TextMap digests;
+    QMap<QString, QString> digests;
 };
 
 int readPrevious(const QString &path, const QString &version, PreviousRelease *previous,
@@ -39,7 +39,7 @@ int readPrevious(const QString &path, const QString &version, PreviousRelease *p
 {
     QDomDocument document;
     QString problem;
-    if (!readManifest(path, &document, &problem))
+    if (!readManifestFile(path, &document, &problem))
         return refuse(err, shown(path), problem);
     previous->given = true;
     previous->version = elementText(document, "Version");
@@ -57,10 +57,8 @@ int refuseTreeProblems(const QString &releaseDir, const ReleaseTree &tree, QText
         refuse(err, shownInRelease(releaseDir, it.key()), it.value());
     if (!tree.problems.isEmpty())
         return PublisherRefused;
-    QString clashing;
-    const QString clash = nameClash(tree.files.keys(), &clashing);
-    if (!clash.isEmpty())
-        return refuse(err, shownInRelease(releaseDir, clashing), clash);
+    if (const auto clash = firstUnsafeName(tree.files.keys()))
+        return refuse(err, shownInRelease(releaseDir, clash->name), clash->reason);
     return PublisherSuccess;
 }
 
@@ -70,18 +68,18 @@ QString fileVersionFor(const QString &name, const QString &md5, const QString &v
 {
     const auto before = previous.files.constFind(name);
     if (before == previous.files.constEnd() || previous.digests.value(name) != md5 ||
-        !versionProblem(before.value()).isEmpty())
+        !versionProblem(before.value()).isNull())
         return version;
     return before.value();
 }
 
-void reportChanges(const QList<ManifestFile> &entries, const QString &version,
+void reportChanges(const QList<ManifestEntry> &entries, const QString &version,
                    const PreviousRelease &previous, QTextStream &out)
 {
     QSet<QString> published;
     int added = 0;
     int changed = 0;
-    for (const ManifestFile &entry : entries) {
+    for (const ManifestEntry &entry : entries) {
         published.insert(entry.name);
         if (!previous.files.contains(entry.name)) {
             out << "new      " << entry.name << "\n";
@@ -134,10 +132,10 @@ int runMake(const QMap<QString, QString> &options, QTextStream &out, QTextStream
     const QString outputPath = options.value("output", QDir(releaseDir).filePath("update.xml"));
 
     QString problem = versionProblem(version);
-    if (!problem.isEmpty())
+    if (!problem.isNull())
         return refuse(err, "--version " + version, problem);
-    problem = serverProblem(server);
-    if (!problem.isEmpty())
+    problem = serverAddressProblem(server);
+    if (!problem.isNull())
         return refuse(err, "--server " + server, problem);
     if (!QFileInfo(releaseDir).isDir())
         return refuse(err, shown(releaseDir), "no such folder");
@@ -168,10 +166,10 @@ int runMake(const QMap<QString, QString> &options, QTextStream &out, QTextStream
         digestAndSign(tree.files.values(), signer,
                       progress == PublisherProgress::Shown ? progressOn(err) : DigestProgress());
 
-    QList<ManifestFile> entries;
+    QList<ManifestEntry> entries;
     for (int i = 0; i < names.size(); ++i) {
         const SignedDigest &digest = digests[static_cast<std::size_t>(i)];
-        if (!digest.error.isEmpty())
+        if (!digest.error.isNull())
             return refuse(err, shownInRelease(releaseDir, names.at(i)), digest.error);
         const QString md5 = QString::fromStdString(digest.file.md5);
         entries.append({names.at(i), fileVersionFor(names.at(i), md5, version, previous), md5,

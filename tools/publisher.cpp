@@ -1,6 +1,6 @@
-#include "publisher.h"
+#include "tools/publisher.h"
 
-#include "publishercommands.h"
+#include "tools/publishercommands.h"
 
 #include <QMap>
 #include <QTextStream>

@@ -1,7 +1,7 @@
 #ifndef CORVANTILE_TOOLS_PUBLISHERCOMMANDS_H
 #define CORVANTILE_TOOLS_PUBLISHERCOMMANDS_H
 
-#include "publisher.h"
+#include "tools/publisher.h"
 
 #include <QDir>
 #include <QMap>

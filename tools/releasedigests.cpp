@@ -1,73 +1,21 @@
-#include "releasedigests.h"
+#include "tools/releasedigests.h"
 
-#include "filenames.h"
-#include "md5context.h"
-#include "platformfile.h"
-#include "releasesigner.h"
+#include "integrity/md5context.h"
+#include "integrity/platformfile.h"
+#include "release/filenames.h"
+#include "tools/releasesigner.h"
 
-#include <QFile>
 #include <QFileInfo>
 
 #include <algorithm>
-#include <array>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
-#include <cstring>
 #include <fstream>
 #include <mutex>
-#include <streambuf>
 #include <thread>
 
 namespace {
-
-constexpr int endOfFileMark = 0x1a;
-
-// Stands between the file and Md5Context, which reads the stream through whatever buffer it
-// holds: it hands the file's bytes on unchanged and notes how many came and where the first 0x1A
-// lies. So one read of the file serves both the digest and the check of what the digest covers,
-// and the digest stays the one md5OfFile computes, by the same code.
-class MarkFindingBuffer : public std::streambuf
-{
-public:
-    explicit MarkFindingBuffer(std::streambuf *file) : file(file) {}
-
-    qint64 bytesRead() const { return total; }
-    qint64 firstMark() const { return mark; }
-
-protected:
-    int_type underflow() override
-    {
-        if (gptr() < egptr())
-            return traits_type::to_int_type(*gptr());
-        const std::streamsize got = file->sgetn(buffer.data(), std::streamsize(buffer.size()));
-        if (got <= 0)
-            return traits_type::eof();
-        // Once the mark is found, the digest reads no further than this buffer.
-        if (mark < 0) {
-            if (const void *found = std::memchr(buffer.data(), endOfFileMark, std::size_t(got)))
-                mark = total + (static_cast<const char *>(found) - buffer.data());
-        }
-        total += got;
-        setg(buffer.data(), buffer.data(), buffer.data() + got);
-        return traits_type::to_int_type(*gptr());
-    }
-
-private:
-    std::streambuf *file;
-    // Large reads go from the file straight into this buffer, past the stream's own.
-    std::array<char, 64 * 1024> buffer;
-    qint64 total = 0;
-    qint64 mark = -1;
-};
-
-QString openFailure(const QString &path)
-{
-    QFile file(path);
-    return "cannot read it: " + (file.open(QIODevice::ReadOnly)
-                                     ? QStringLiteral("it could not be opened")
-                                     : file.errorString());
-}
 
 int workerCount(int fileCount)
 {
@@ -77,32 +25,34 @@ int workerCount(int fileCount)
 
 } // namespace
 
-FileDigest digestFile(const QString &path)
+bool digestFile(const QString &path, FileDigest *digest, QString *error)
 {
-    FileDigest result;
-    result.size = QFileInfo(path).size();
+    *digest = FileDigest();
+    digest->size = QFileInfo(path).size();
     std::ifstream stream;
-    if (!openInputFile(stream, nativePath(path))) {
-        result.error = openFailure(path);
-        return result;
+    std::string reason;
+    if (!openInputFile(stream, utf8Path(path), &reason)) {
+        if (error)
+            *error = "cannot read it: " + QString::fromStdString(reason);
+        return false;
     }
-    MarkFindingBuffer reader(stream.rdbuf());
-    static_cast<std::ios &>(stream).rdbuf(&reader);
     Md5Context context;
-    context.updateFromStream(stream);
-
-    result.endOfFileMark = reader.firstMark();
+    const Md5Coverage coverage = context.updateFromStream(stream);
+    const auto covered = static_cast<qint64>(coverage.coveredBytes);
+    if (coverage.endedAtMark)
+        digest->endOfFileMark = covered;
     // Without a mark the digest reads to the end, so every byte the file system counts must have
     // come; fewer is a read that failed, more or fewer a file that changed while it was read.
-    if (stream.bad() || (result.endOfFileMark < 0 && reader.bytesRead() != result.size)) {
-        result.error = QString("cannot read it whole: %1 of %2 bytes came; it changed while it "
-                               "was read, or reading failed")
-                           .arg(reader.bytesRead())
-                           .arg(result.size);
-        return result;
+    if (coverage.readFailed || (!coverage.endedAtMark && covered != digest->size)) {
+        if (error)
+            *error = QString("cannot read it whole: %1 of %2 bytes came; it changed while it "
+                             "was read, or reading failed")
+                         .arg(covered)
+                         .arg(digest->size);
+        return false;
     }
-    result.md5 = context.hexDigest();
-    return result;
+    digest->md5 = context.hexDigest();
+    return true;
 }
 
 QString uncoveredBytesNote(const FileDigest &digest)
@@ -133,10 +83,8 @@ std::vector<SignedDigest> digestAndSign(const QStringList &paths, const ReleaseS
     auto work = [&] {
         for (int i = next++; i < count; i = next++) {
             SignedDigest &result = results[static_cast<std::size_t>(i)];
-            result.file = digestFile(paths.at(i));
-            result.error = result.file.error;
-            if (result.error.isEmpty())
-                result.signature = signer.sign(result.file.md5, &result.error);
+            if (digestFile(paths.at(i), &result.file, &result.error))
+                signer.sign(result.file.md5, &result.signature, &result.error);
             bytesDone += sizes[static_cast<std::size_t>(i)];
             if (++done == count) {
                 const std::lock_guard<std::mutex> lock(mutex);

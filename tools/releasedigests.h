@@ -19,8 +19,6 @@ struct FileDigest
     qint64 size = 0;
     // Offset of the first byte 0x1A, where the digest stops reading; -1 when the file holds none.
     qint64 endOfFileMark = -1;
-    // Why no digest could be computed; empty when it was.
-    QString error;
 
     // Bytes follow the 0x1A that ends the digest: neither the digest nor the signature sees them.
     bool hasUncoveredBytes() const { return endOfFileMark >= 0 && endOfFileMark + 1 < size; }
@@ -29,7 +27,7 @@ struct FileDigest
 // Reads and hashes one file. A file that cannot be opened, or whose bytes do not come to the size
 // the file system gave, has no digest: md5OfFile would give the digest of what it got, the empty
 // input's for a file it could not open, and that is not the file's.
-FileDigest digestFile(const QString &path);
+bool digestFile(const QString &path, FileDigest *digest, QString *error = nullptr);
 
 // What the publisher is told about a file whose digest does not cover it whole.
 QString uncoveredBytesNote(const FileDigest &digest);
@@ -38,7 +36,7 @@ struct SignedDigest
 {
     FileDigest file;
     QString signature;
-    // Why the file could not be read or signed; empty when it was.
+    // Why the file could not be read or signed; null when it was.
     QString error;
 };
 

@@ -1,13 +1,11 @@
-#include "releasesigner.h"
+#include "tools/releasesigner.h"
 
-#include "opensslhandles.h"
+#include "integrity/pemkeys.h"
 
 #include <QFile>
 
-#include <openssl/bio.h>
 #include <openssl/err.h>
 #include <openssl/evp.h>
-#include <openssl/pem.h>
 #include <openssl/rsa.h>
 
 namespace {
@@ -21,13 +19,6 @@ QString openSslReason()
     return reason ? QString::fromLatin1(reason) : QStringLiteral("no reason given");
 }
 
-// Without a callback OpenSSL would prompt on the terminal, which a script or a test cannot answer.
-int refusePassphrase(char *, int, int, void *asked)
-{
-    *static_cast<bool *>(asked) = true;
-    return -1;
-}
-
 bool readKeyFile(const QString &pemPath, QByteArray *pem, QString *error)
 {
     QFile file(pemPath);
@@ -39,23 +30,16 @@ bool readKeyFile(const QString &pemPath, QByteArray *pem, QString *error)
     return true;
 }
 
-BioPointer bioOver(const QByteArray &pem)
-{
-    return BioPointer(BIO_new_mem_buf(pem.constData(), pem.size()));
-}
-
 PkeyPointer readPrivateKey(const QByteArray &pem, bool *askedForPassphrase)
 {
-    BioPointer bio = bioOver(pem);
-    return PkeyPointer(
-        bio ? PEM_read_bio_PrivateKey(bio.get(), nullptr, refusePassphrase, askedForPassphrase)
-            : nullptr);
+    const BioPointer bio = pemBio(pem.constData(), pem.size());
+    return bio ? readPrivateKeyPem(bio.get(), askedForPassphrase) : PkeyPointer();
 }
 
 PkeyPointer readPublicKey(const QByteArray &pem)
 {
-    BioPointer bio = bioOver(pem);
-    return PkeyPointer(bio ? PEM_read_bio_PUBKEY(bio.get(), nullptr, nullptr, nullptr) : nullptr);
+    const BioPointer bio = pemBio(pem.constData(), pem.size());
+    return bio ? readPublicKeyPem(bio.get()) : PkeyPointer();
 }
 
 QString notRsa(EVP_PKEY *key)
@@ -106,30 +90,30 @@ int ReleaseSigner::modulusBits() const
     return key ? EVP_PKEY_get_bits(key.get()) : 0;
 }
 
-QString ReleaseSigner::sign(const std::string &digest, QString *error) const
+bool ReleaseSigner::sign(const std::string &digest, QString *signature, QString *error) const
 {
-    if (!key) {
-        *error = "no key loaded";
-        return QString();
-    }
+    const auto fail = [error](const QString &reason) {
+        if (error)
+            *error = reason;
+        return false;
+    };
+    if (!key)
+        return fail("no key loaded");
     // No signature digest is set on purpose: the block signed is the digest text itself.
     PkeyContextPointer context(EVP_PKEY_CTX_new(key.get(), nullptr));
     const auto *block = reinterpret_cast<const unsigned char *>(digest.data());
     std::size_t length = 0;
     if (!context || EVP_PKEY_sign_init(context.get()) <= 0 ||
         EVP_PKEY_CTX_set_rsa_padding(context.get(), RSA_PKCS1_PADDING) <= 0 ||
-        EVP_PKEY_sign(context.get(), nullptr, &length, block, digest.size()) <= 0) {
-        *error = "cannot sign: " + openSslReason();
-        return QString();
-    }
-    QByteArray signature(static_cast<int>(length), '\0');
-    if (EVP_PKEY_sign(context.get(), reinterpret_cast<unsigned char *>(signature.data()), &length,
-                      block, digest.size()) <= 0) {
-        *error = "cannot sign: " + openSslReason();
-        return QString();
-    }
-    signature.resize(static_cast<int>(length));
-    return QString::fromLatin1(signature.toBase64());
+        EVP_PKEY_sign(context.get(), nullptr, &length, block, digest.size()) <= 0)
+        return fail("cannot sign: " + openSslReason());
+    QByteArray bytes(static_cast<int>(length), '\0');
+    if (EVP_PKEY_sign(context.get(), reinterpret_cast<unsigned char *>(bytes.data()), &length,
+                      block, digest.size()) <= 0)
+        return fail("cannot sign: " + openSslReason());
+    bytes.resize(static_cast<int>(length));
+    *signature = QString::fromLatin1(bytes.toBase64());
+    return true;
 }
 
 bool loadPublicKeyText(const QString &pemPath, QByteArray *pemText, QString *error)

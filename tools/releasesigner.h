@@ -1,7 +1,7 @@
 #ifndef CORVANTILE_TOOLS_RELEASESIGNER_H
 #define CORVANTILE_TOOLS_RELEASESIGNER_H
 
-#include "opensslhandles.h"
+#include "integrity/opensslhandles.h"
 
 #include <QByteArray>
 #include <QString>
@@ -24,8 +24,8 @@ public:
     bool load(const QString &pemPath, QString *error);
     int modulusBits() const;
 
-    // The Base64 signature (no line breaks) of `digest`, or empty text with the reason.
-    QString sign(const std::string &digest, QString *error) const;
+    // Signs `digest`: `signature` receives it as Base64 without line breaks.
+    bool sign(const std::string &digest, QString *signature, QString *error = nullptr) const;
 
 private:
     PkeyPointer key;

@@ -1,6 +1,6 @@
-#include "releasetree.h"
+#include "tools/releasetree.h"
 
-#include "filenames.h"
+#include "release/filenames.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -9,40 +9,6 @@
 #include <QtGlobal>
 
 namespace {
-
-bool isHexDigit(QChar c)
-{
-    const ushort u = c.toLower().unicode();
-    return (u >= '0' && u <= '9') || (u >= 'a' && u <= 'f');
-}
-
-QString codePoint(uint value)
-{
-    return QString("U+%1").arg(value, 4, 16, QChar('0')).toUpper();
-}
-
-// What the updater's rules let through but a download address or an XML manifest would alter.
-QString characterProblem(const QString &name)
-{
-    for (int i = 0; i < name.size(); ++i) {
-        const QChar c = name.at(i);
-        // The updater joins the name into its download address as it stands.
-        if (c == '#')
-            return "it contains '#', which would end the download address (a URL fragment)";
-        if (c == '%' && i + 2 < name.size() && isHexDigit(name.at(i + 1)) &&
-            isHexDigit(name.at(i + 2)))
-            return QString("\"%1\" in it would be read as a percent escape in the download "
-                           "address")
-                .arg(name.mid(i, 3));
-        if (c.isHighSurrogate() && i + 1 < name.size() && name.at(i + 1).isLowSurrogate()) {
-            ++i;
-            continue;
-        }
-        if (c.isSurrogate() || c.unicode() == 0xfffe || c.unicode() == 0xffff)
-            return "it contains " + codePoint(c.unicode()) + ", which an XML manifest cannot carry";
-    }
-    return QString();
-}
 
 bool isSymbolicLink(const QFileInfo &info)
 {
@@ -62,8 +28,8 @@ bool isInside(const QString &canonicalPath, const QString &canonicalRoot)
 
 void addFile(ReleaseTree *tree, const QString &name, const QString &path)
 {
-    const QString problem = fileNameProblem(name);
-    if (!problem.isEmpty()) {
+    const QString problem = publishedNameProblem(name);
+    if (!problem.isNull()) {
         tree->problems.insert(name, problem);
         return;
     }
@@ -105,46 +71,6 @@ void addLink(ReleaseTree *tree, const QString &name, const QFileInfo &link,
 }
 
 } // namespace
-
-QString fileNameProblem(const QString &name)
-{
-    // The updater would read a backslash as a separator and install the file under another
-    // name, and would not know a name ending in its staging suffix from its own staging file.
-    if (name.contains('\\'))
-        return "it contains a backslash, which the updater reads as a folder separator";
-    if (name.endsWith(stagingSuffix))
-        return "it ends in \"" + stagingSuffix + "\", the suffix of the updater's staging files";
-    // The updater's own rules, so that the tool never publishes a name installations refuse.
-    const QString unsafe = unsafeNameReason(name);
-    if (!unsafe.isNull())
-        return unsafe;
-    return characterProblem(name);
-}
-
-QString nameClash(const QStringList &names, QString *name)
-{
-    const std::optional<QString> unsafe = firstUnsafeName(names);
-    if (!unsafe) {
-        *name = QString();
-        return QString();
-    }
-    const QString offender = *unsafe;
-    *name = offender;
-    const QString folded = localPathForName(offender).toCaseFolded();
-    for (const QString &other : names) {
-        if (other == offender)
-            continue;
-        const QString otherFolded = localPathForName(other).toCaseFolded();
-        if (otherFolded == folded)
-            return "it differs from \"" + other +
-                   "\" only in case, and Windows does not tell the two apart";
-        if (otherFolded == folded + stagingSuffix)
-            return "its staging file would overwrite \"" + other + "\"";
-        if (otherFolded.startsWith(folded + '/'))
-            return "the file stands where \"" + other + "\" needs a folder";
-    }
-    return "the updater refuses it";
-}
 
 ReleaseTree walkRelease(const QString &root, const QString &excludedPath)
 {

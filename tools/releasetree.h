@@ -5,18 +5,6 @@
 #include <QString>
 #include <QStringList>
 
-// Why the updater would refuse a manifest name, or install it under another name than the one
-// published, or fail to fetch it; empty text when the name is fine. The updater's own rules
-// (unsafeNameReason) decide what Windows can create and what stays inside the installation;
-// this adds what the updater reads differently from the publisher (backslashes, its staging
-// suffix) and what a download address or an XML manifest would not carry unchanged.
-QString fileNameProblem(const QString &name);
-
-// For names that pass fileNameProblem one by one: the first that cannot be installed beside the
-// others (Windows does not tell names apart by case), with the reason; empty when there is none.
-// `name` receives the offending name.
-QString nameClash(const QStringList &names, QString *name);
-
 // A release folder as the publisher sees it. Every map is keyed by manifest name ("/" separated,
 // relative to the folder), so it runs in the updater's own name order.
 struct ReleaseTree

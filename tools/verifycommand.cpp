@@ -1,12 +1,12 @@
-#include "publishercommands.h"
+#include "tools/publishercommands.h"
 
-#include "filenames.h"
-#include "manifest.h"
-#include "releasedigests.h"
-#include "releasemanifest.h"
-#include "releasesigner.h"
-#include "releasetree.h"
-#include "signature.h"
+#include "integrity/signature.h"
+#include "release/filenames.h"
+#include "release/manifest.h"
+#include "release/version.h"
+#include "tools/releasedigests.h"
+#include "tools/releasesigner.h"
+#include "tools/releasetree.h"
 
 #include <QDomDocument>
 #include <QFileInfo>
@@ -23,10 +23,10 @@ struct FileCheck
 
 // The checks an installation makes on a downloaded file, in its order, on the published copy.
 FileCheck checkListedFile(const QString &releaseDir, const QString &name,
-                          const QString &unsafeReason, const TextMap &digests,
-                          const TextMap &signatures, const QByteArray &publicKeyPem)
+                          const QString &unsafeReason, const QMap<QString, QString> &digests,
+                          const QMap<QString, QString> &signatures, const QByteArray &publicKeyPem)
 {
-    if (!unsafeReason.isEmpty())
+    if (!unsafeReason.isNull())
         return {"UNSAFE NAME", unsafeReason};
     const QString path = QDir(releaseDir).filePath(localPathForName(name));
     if (!QFileInfo(path).isFile())
@@ -34,9 +34,10 @@ FileCheck checkListedFile(const QString &releaseDir, const QString &name,
     const auto digest = digests.constFind(name);
     if (digest == digests.constEnd())
         return {"NO DIGEST", "installations would install it unchecked"};
-    const FileDigest file = digestFile(path);
-    if (!file.error.isEmpty())
-        return {"UNREADABLE", file.error};
+    FileDigest file;
+    QString readProblem;
+    if (!digestFile(path, &file, &readProblem))
+        return {"UNREADABLE", readProblem};
     const QString note = file.hasUncoveredBytes() ? uncoveredBytesNote(file) : QString();
     const QString md5 = QString::fromStdString(file.md5);
     if (md5 != digest.value())
@@ -59,12 +60,12 @@ bool checkManifestHeader(const QString &manifestPath, const QDomDocument &manife
     out << shown(manifestPath) << ": version " << version << ", server " << server << "\n";
     bool sound = true;
     QString problem = versionProblem(version);
-    if (!problem.isEmpty()) {
+    if (!problem.isNull()) {
         refuse(err, shown(manifestPath), "Version " + quoted(version) + ": " + problem);
         sound = false;
     }
-    problem = serverProblem(server);
-    if (!problem.isEmpty()) {
+    problem = serverAddressProblem(server);
+    if (!problem.isNull()) {
         refuse(err, shown(manifestPath), "UpdateServer " + quoted(server) + ": " + problem);
         sound = false;
     }
@@ -76,16 +77,14 @@ QMap<QString, QString> unsafeNames(const FileTable &table)
     QMap<QString, QString> reasons;
     QStringList sound;
     for (auto it = table.constBegin(); it != table.constEnd(); ++it) {
-        const QString problem = fileNameProblem(it.key());
-        if (problem.isEmpty())
+        const QString problem = publishedNameProblem(it.key());
+        if (problem.isNull())
             sound.append(it.key());
         else
             reasons.insert(it.key(), problem);
     }
-    QString clashing;
-    const QString clash = nameClash(sound, &clashing);
-    if (!clash.isEmpty())
-        reasons.insert(clashing, clash);
+    if (const auto clash = firstUnsafeName(sound))
+        reasons.insert(clash->name, clash->reason);
     return reasons;
 }
 
@@ -105,12 +104,12 @@ int runVerify(const QMap<QString, QString> &options, QTextStream &out, QTextStre
 
     const QString manifestPath = QDir(releaseDir).filePath("update.xml");
     QDomDocument manifest;
-    if (!readManifest(manifestPath, &manifest, &problem))
+    if (!readManifestFile(manifestPath, &manifest, &problem))
         return refuse(err, shown(manifestPath), problem);
     const bool soundHeader = checkManifestHeader(manifestPath, manifest, out, err);
 
-    TextMap digests;
-    TextMap signatures;
+    QMap<QString, QString> digests;
+    QMap<QString, QString> signatures;
     const FileTable table = readFileTable(manifest, &digests, &signatures);
     const QMap<QString, QString> unsafe = unsafeNames(table);
     int failed = 0;

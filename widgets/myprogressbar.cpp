@@ -1,4 +1,4 @@
-#include "myprogressbar.h"
+#include "widgets/myprogressbar.h"
 
 #include <QLabel>
 #include <QPixmap>

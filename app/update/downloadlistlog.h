@@ -1,5 +1,5 @@
-#ifndef CORVANTILE_DOWNLOADLISTLOG_H
-#define CORVANTILE_DOWNLOADLISTLOG_H
+#ifndef CORVANTILE_APP_DOWNLOADLISTLOG_H
+#define CORVANTILE_APP_DOWNLOADLISTLOG_H
 
 #include <QString>
 #include <QStringList>
@@ -24,4 +24,4 @@ private:
     QVector<int> entryOffsets;
 };
 
-#endif // CORVANTILE_DOWNLOADLISTLOG_H
+#endif // CORVANTILE_APP_DOWNLOADLISTLOG_H

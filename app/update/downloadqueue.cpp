@@ -1,17 +1,14 @@
-#include "filenames.h"
-#include "manifest.h"
-#include "myprogressbar.h"
+#include "app/update/replychecks.h"
+#include "app/widget.h"
+#include "release/filenames.h"
 #include "ui_widget.h"
-#include "versioncheck.h"
-#include "widget.h"
+#include "widgets/myprogressbar.h"
 
 #include <QDebug>
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QNetworkReply>
 #include <QNetworkRequest>
-#include <QSaveFile>
 #include <QUrl>
 
 #include <climits>
@@ -64,12 +61,14 @@ void Widget::startNextDownload()
             qDebug() << QDir().mkpath(directory);
     }
 
-    downloadFile = new QFile(localPath + stagingSuffix);
+    downloadFile = std::make_unique<QFile>(localPath + stagingSuffix);
     if (!downloadFile->open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        // The run stops here without an ending: nothing of this file has been fetched, the
+        // installation keeps its files and the old update.xml, and the box says why. Closing the
+        // window then ends the process with status 1 (updateInterrupted).
         showMessage(
             tr("Unable to save the file %1: %2.").arg(localPath, downloadFile->errorString()));
-        delete downloadFile;
-        downloadFile = nullptr;
+        downloadFile.reset();
         return;
     }
     downloadName = name;
@@ -89,21 +88,6 @@ void Widget::startNextDownload()
 
     if (!downloadList.isEmpty())
         downloadList.removeFirst();
-}
-
-void Widget::storeServerManifest()
-{
-    // The manifest is written beside the old one and swapped in only when complete: a
-    // truncated update.xml would stop every later run.
-    QSaveFile file("update.xml");
-    const QFileInfo old("update.xml");
-    const bool readOnly = old.exists() && !(old.permissions() & QFileDevice::WriteOwner);
-    if (readOnly || !file.open(QIODevice::WriteOnly | QIODevice::Text)) {
-        qDebug() << "open update.xml failed";
-        return;
-    }
-    if (!writeManifest(serverManifest, &file) || !file.commit())
-        qDebug() << "open update.xml failed";
 }
 
 void Widget::downloadReadyRead()

@@ -1,14 +1,11 @@
-#include "filenames.h"
-#include "manifest.h"
-#include "platformfile.h"
-#include "versioncheck.h"
-#include "widget.h"
+#include "app/widget.h"
+#include "integrity/platformfile.h"
+#include "release/filenames.h"
+#include "release/manifest.h"
+#include "release/version.h"
 
 #include <QFile>
 #include <QHash>
-#include <QMessageBox>
-
-#include <cstdlib>
 
 void Widget::planDownloads()
 {
@@ -17,12 +14,10 @@ void Widget::planDownloads()
     FileTable localFiles = readFileTable(localManifest, nullptr, nullptr);
     const FileTable serverFiles = parseFileTable(serverManifest);
 
-    if (const auto unsafeName = firstUnsafeName(serverFiles.keys())) {
-        // Nothing has been deleted or downloaded yet; the installation stays as it is.
-        showMessage(tr("Update refused: the server's manifest names the unsafe file \"%1\".")
-                        .arg(*unsafeName));
-        std::exit(EXIT_FAILURE);
-    }
+    // Nothing has been deleted or downloaded yet; the installation stays as it is.
+    if (const auto unsafe = firstUnsafeName(serverFiles.keys()))
+        endRunWithMessage(tr("Update refused: the server's manifest names the unsafe file \"%1\".")
+                              .arg(unsafe->name));
 
     for (auto server = serverFiles.constBegin(); server != serverFiles.constEnd(); ++server) {
         const auto local = localFiles.find(server.key());
@@ -37,6 +32,9 @@ void Widget::planDownloads()
     totalFiles = downloadList.size();
     downloadListLog.plan(downloadList);
 
+    // Obsolete files go only once the first download has started: with nothing to fetch,
+    // startNextDownload ends the run there and then, and a release that changed no file leaves
+    // the installation as it is.
     startNextDownload();
     if (localFiles.isEmpty())
         return;
@@ -50,19 +48,14 @@ void Widget::planDownloads()
     for (auto obsolete = localFiles.constBegin(); obsolete != localFiles.constEnd(); ++obsolete) {
         const QString path = localPathForName(obsolete.key());
         // A local manifest is as old as the last server's: its names get the same scrutiny.
-        if (!isSafeFileName(obsolete.key()) || !QFile::exists(path))
+        if (!unsafeNameReason(obsolete.key()).isNull() || !QFile::exists(path))
             continue;
         // On a file system that ignores case, an obsolete "Tool.dll" is the listed "tool.dll":
         // deleting it would lose the old file before its replacement has arrived.
         const auto listed = listedPaths.constFind(path.toCaseFolded());
         if (listed != listedPaths.constEnd() &&
-            isSameFile(nativePath(path), nativePath(listed.value())))
+            isSameFile(utf8Path(path), utf8Path(listed.value())))
             continue;
         QFile::remove(path);
     }
-}
-
-void Widget::showMessage(const QString &text)
-{
-    QMessageBox::information(this, "CorvantileUpdate", text);
 }

@@ -1,16 +1,15 @@
-#include "filenames.h"
-#include "md5context.h"
-#include "platformfile.h"
-#include "signature.h"
-#include "versioncheck.h"
-#include "widget.h"
+#include "app/update/replychecks.h"
+#include "app/widget.h"
+#include "integrity/md5context.h"
+#include "integrity/platformfile.h"
+#include "integrity/signature.h"
+#include "release/filenames.h"
 
 #include <QDebug>
 #include <QFile>
 #include <QFileInfo>
 #include <QNetworkReply>
 
-#include <cstdlib>
 #include <string>
 
 void Widget::downloadFinished()
@@ -30,20 +29,23 @@ void Widget::downloadFinished()
         updateIncomplete = true;
         showMessage(tr("Download failed: %1.").arg(failure));
     } else {
+        // A file the manifest gives no digest for is installed as it came: the format makes the
+        // digest optional, so that a release can be published without the publisher's tool.
         const auto expected = fileDigests.constFind(downloadName);
         if (expected != fileDigests.constEnd()) {
-            const std::string computed = md5OfFile(nativePath(stagingPath));
+            const std::string computed = md5OfFile(utf8Path(stagingPath));
             qDebug() << stagingPath.toUtf8().constData() << computed.c_str();
             qDebug() << expected.value();
             if (QString::fromStdString(computed) != expected.value())
-                rejectDownload(tr("Downloading ") + targetPath + tr(" failed! Check MD5 error."));
+                endRunWithMessage(tr("Downloading ") + targetPath +
+                                  tr(" failed! Check MD5 error."));
             qDebug() << QString("download " + targetPath) << " correctly.";
 
             const auto signature = fileSignatures.constFind(downloadName);
             if (signature != fileSignatures.constEnd()) {
                 if (!checkSignature(signature.value(), expected.value()))
-                    rejectDownload(tr("Downloading ") + targetPath +
-                                   tr(" failed! Check signature error."));
+                    endRunWithMessage(tr("Downloading ") + targetPath +
+                                      tr(" failed! Check signature error."));
                 qDebug() << QString("validate " + targetPath) << " correctly.";
             }
         }
@@ -51,8 +53,7 @@ void Widget::downloadFinished()
             updateIncomplete = true;
     }
 
-    delete downloadFile;
-    downloadFile = nullptr;
+    downloadFile.reset();
     startNextDownload();
 }
 
@@ -62,7 +63,7 @@ bool Widget::installStagedFile(const QString &stagingPath, const QString &target
     // at every moment, never nothing.
     const bool hadOldFile = QFileInfo::exists(targetPath);
     std::string error;
-    const bool replaced = replaceFile(nativePath(stagingPath), nativePath(targetPath), &error);
+    const bool replaced = replaceFile(utf8Path(stagingPath), utf8Path(targetPath), &error);
     qDebug() << "remove " << targetPath << (hadOldFile && replaced);
     qDebug() << "rename " << replaced;
     if (!replaced) {
@@ -71,12 +72,4 @@ bool Widget::installStagedFile(const QString &stagingPath, const QString &target
                         .arg(targetPath, QString::fromStdString(error)));
     }
     return replaced;
-}
-
-void Widget::rejectDownload(const QString &text)
-{
-    // The staging file stays for inspection; the installation keeps the files it had and the
-    // old update.xml. A rejection is a failure to whoever started the updater.
-    showMessage(text);
-    std::exit(EXIT_FAILURE);
 }

@@ -2,12 +2,13 @@
 // accepted after its title and text are printed, the desktop shell is not asked to start the
 // tool (the request is printed instead), and a line "close" on standard input closes the
 // window as a user would.
-#include "widget.h"
+#include "app/widget.h"
 
 #include <QApplication>
 #include <QDesktopServices>
 #include <QLabel>
 #include <QMessageBox>
+#include <QPointer>
 #include <QSocketNotifier>
 #include <QUrl>
 
@@ -23,27 +24,26 @@ void report(const QString &line)
 }
 
 // The caption is not logged by the updater; it is reported here whenever it has changed since
-// the last event, so a test sees each file's caption in order.
-QLabel *caption = nullptr;
-QString lastCaption;
-
-void reportCaptionChange()
-{
-    if (caption && caption->text() != lastCaption) {
-        lastCaption = caption->text();
-        report("CAPTION " + lastCaption);
-    }
-}
-
-void logThrough(QtMsgType, const QMessageLogContext &, const QString &message)
-{
-    reportCaptionChange();
-    report(message);
-}
-
+// the last event, so a test sees each file's caption in order. The label is watched through a
+// QPointer: events and log lines still arrive while the window is torn down.
 class Unattended : public QObject
 {
     Q_OBJECT
+
+public:
+    void watchCaption(QLabel *label)
+    {
+        caption = label;
+        lastCaption = label->text();
+    }
+
+    void reportCaptionChange()
+    {
+        if (caption && caption->text() != lastCaption) {
+            lastCaption = caption->text();
+            report("CAPTION " + lastCaption);
+        }
+    }
 
 public slots:
     void openTool(const QUrl &url)
@@ -65,7 +65,21 @@ protected:
         }
         return QObject::eventFilter(watched, event);
     }
+
+private:
+    QPointer<QLabel> caption;
+    QString lastCaption;
 };
+
+// Qt's message handler is a plain function; it reaches the driver only while main() runs.
+Unattended *unattendedInstance = nullptr;
+
+void logThrough(QtMsgType, const QMessageLogContext &, const QString &message)
+{
+    if (unattendedInstance)
+        unattendedInstance->reportCaptionChange();
+    report(message);
+}
 
 } // namespace
 
@@ -75,11 +89,11 @@ int main(int argc, char **argv)
     Unattended unattended;
     application.installEventFilter(&unattended);
     QDesktopServices::setUrlHandler("file", &unattended, "openTool");
-
+    unattendedInstance = &unattended;
     qInstallMessageHandler(logThrough);
+
     Widget widget;
-    caption = widget.findChild<QLabel *>("tipLabel");
-    lastCaption = caption->text();
+    unattended.watchCaption(widget.findChild<QLabel *>("tipLabel"));
     widget.show();
 
     QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
@@ -94,6 +108,10 @@ int main(int argc, char **argv)
 
     const int result = application.exec();
     report(QString("EVENT LOOP ENDED %1").arg(result));
+    // Nothing of the driver may watch the window while it is torn down.
+    qInstallMessageHandler(nullptr);
+    unattendedInstance = nullptr;
+    application.removeEventFilter(&unattended);
     return result == 0 && widget.updateInterrupted() ? EXIT_FAILURE : result;
 }
 

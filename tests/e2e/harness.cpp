@@ -1,8 +1,10 @@
-#include "harness.h"
+#include "tests/e2e/harness.h"
 
-#include "filenames.h"
-#include "md5context.h"
-#include "releasesigner.h"
+#include "tests/testsupport.h"
+
+#include "integrity/md5context.h"
+#include "release/filenames.h"
+#include "tools/releasesigner.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -13,15 +15,6 @@
 #include <QJsonDocument>
 
 namespace {
-
-void writeFile(const QString &path, const QByteArray &content)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        qFatal("cannot write %s", qPrintable(path));
-    file.write(content);
-}
 
 QString escaped(const QString &text)
 {
@@ -119,7 +112,7 @@ QStringList UpdateScenario::requests() const
 ManifestEntry UpdateScenario::entry(const QString &name, const QString &version, bool withDigest,
                                     bool withSignature) const
 {
-    const QString digest = QString::fromStdString(md5OfFile(nativePath(releasePath(name))));
+    const QString digest = QString::fromStdString(md5OfFile(utf8Path(releasePath(name))));
     ManifestEntry result{name, version, QString(), QString()};
     if (withDigest)
         result.md5 = digest;
@@ -270,18 +263,18 @@ QString signDigest(const QString &digest, const QString &privateKeyPath)
     QString error;
     if (!signer.load(privateKeyPath, &error))
         qFatal("cannot sign with %s: %s", qPrintable(privateKeyPath), qPrintable(error));
-    const QString signature = signer.sign(digest.toStdString(), &error);
-    if (signature.isEmpty())
+    QString signature;
+    if (!signer.sign(digest.toStdString(), &signature, &error))
         qFatal("cannot sign with %s: %s", qPrintable(privateKeyPath), qPrintable(error));
     return signature;
 }
 
 QString developmentPrivateKey()
 {
-    return QStringLiteral(CORVANTILE_TEST_DATA_DIR "/keys/dev_private.pem");
+    return testDataPath("keys/dev_private.pem");
 }
 
 QString otherPrivateKey()
 {
-    return QStringLiteral(CORVANTILE_TEST_DATA_DIR "/keys/other_private.pem");
+    return testDataPath("keys/other_private.pem");
 }

@@ -1,6 +1,8 @@
 #ifndef CORVANTILE_E2E_HARNESS_H
 #define CORVANTILE_E2E_HARNESS_H
 
+#include "release/manifest.h"
+
 #include <QByteArray>
 #include <QJsonObject>
 #include <QList>
@@ -9,15 +11,6 @@
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
-
-// One entry of a manifest written by a test. Empty digest or signature texts are left out.
-struct ManifestEntry
-{
-    QString name;
-    QString version;
-    QString md5;
-    QString signature;
-};
 
 // What one run of the updater showed: its log lines, message boxes, tool start and exit.
 struct RunResult

@@ -1,6 +1,6 @@
 // Bytes as a server would send them for its manifest: see manifestChecksHold. Any crash, hang or
 // sanitizer report is a finding, and so is a broken check.
-#include "fuzzchecks.h"
+#include "tests/fuzz/fuzzchecks.h"
 
 #include <QByteArray>
 

@@ -1,5 +1,5 @@
 // Two version texts, split at the first NUL byte: see versionChecksHold.
-#include "fuzzchecks.h"
+#include "tests/fuzz/fuzzchecks.h"
 
 #include <QByteArray>
 

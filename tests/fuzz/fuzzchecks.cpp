@@ -1,8 +1,8 @@
-#include "fuzzchecks.h"
+#include "tests/fuzz/fuzzchecks.h"
 
-#include "filenames.h"
-#include "manifest.h"
-#include "versioncheck.h"
+#include "release/filenames.h"
+#include "release/manifest.h"
+#include "release/version.h"
 
 #include <QByteArray>
 #include <QDomDocument>
@@ -23,8 +23,8 @@ bool manifestChecksHold(const QByteArray &content)
     if (!parseManifest(manifest, content))
         return true;
 
-    TextMap digests;
-    TextMap signatures;
+    QMap<QString, QString> digests;
+    QMap<QString, QString> signatures;
     const FileTable files = readFileTable(manifest, &digests, &signatures);
     // Verification looks digests and signatures up under the names planning fetches.
     for (auto digest = digests.cbegin(); digest != digests.cend(); ++digest) {
@@ -50,9 +50,9 @@ bool manifestChecksHold(const QByteArray &content)
 
     // Planning fetches, writes, renames and deletes only when no name is refused.
     if (const auto unsafe = firstUnsafeName(files.keys()))
-        return files.contains(*unsafe);
+        return files.contains(unsafe->name) && !unsafe->reason.isEmpty();
     for (auto file = files.cbegin(); file != files.cend(); ++file) {
-        if (!isSafeFileName(file.key()))
+        if (!unsafeNameReason(file.key()).isNull())
             return false;
     }
     return true;

@@ -133,7 +133,7 @@ fi
 # ---------------------------------------------------------------------------
 sources=("$root/tests/windows/platform_check.cpp" "$root/integrity/md5context.cpp"
     "$root/integrity/platformfile.cpp")
-flags=(-std=c++17 -Wall -Wextra -Werror -O2 -I "$root/integrity")
+flags=(-std=c++17 -Wall -Wextra -Werror -O2 -I "$root")
 native="$bin/platform_check"
 windows="$bin/platform_check.exe"
 resources="$bin/CorvantileUpdate_res.o"

@@ -18,8 +18,8 @@
 //
 // Exit status: 0 when the operation did what was asked, 1 when it failed, 2 for a usage error.
 
-#include "md5context.h"
-#include "platformfile.h"
+#include "integrity/md5context.h"
+#include "integrity/platformfile.h"
 
 #include <cstdio>
 #include <fstream>

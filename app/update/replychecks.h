@@ -1,14 +1,13 @@
-#ifndef CORVANTILE_VERSIONCHECK_H
-#define CORVANTILE_VERSIONCHECK_H
+#ifndef CORVANTILE_APP_REPLYCHECKS_H
+#define CORVANTILE_APP_REPLYCHECKS_H
 
 #include <QByteArray>
 #include <QString>
 
 class QNetworkReply;
 
-// 1 when a is the newer version, -1 when it is the older, 0 when they count as equal. Only the
-// first three dotted components decide; a missing or non-numeric component counts as 0.
-int compareVersions(QString a, QString b);
+// Whether a finished network reply brought what it says it did: the manifest request and every
+// download go through these.
 
 // Why a finished reply cannot be used, or a null text when it can. Besides Qt's own errors this
 // refuses every HTTP status outside 2xx, for which Qt reports no error (a redirect's page), a
@@ -24,4 +23,4 @@ QByteArray readReply(QNetworkReply *reply);
 // replyFailure then gives the reason instead of Qt's "Operation canceled".
 void failReply(QNetworkReply *reply, const QString &reason);
 
-#endif // CORVANTILE_VERSIONCHECK_H
+#endif // CORVANTILE_APP_REPLYCHECKS_H

@@ -1,6 +1,6 @@
-#include "filenames.h"
+#include "release/filenames.h"
 
-#include <QSet>
+#include <QHash>
 
 namespace {
 
@@ -49,6 +49,40 @@ QString componentReason(const QString &component)
     return QString();
 }
 
+bool isHexDigit(QChar c)
+{
+    const ushort u = c.toLower().unicode();
+    return (u >= '0' && u <= '9') || (u >= 'a' && u <= 'f');
+}
+
+QString codePoint(uint value)
+{
+    return QString("U+%1").arg(value, 4, 16, QChar('0')).toUpper();
+}
+
+// What the updater's rules let through but a download address or an XML manifest would alter.
+QString characterProblem(const QString &name)
+{
+    for (int i = 0; i < name.size(); ++i) {
+        const QChar c = name.at(i);
+        // The updater joins the name into its download address as it stands.
+        if (c == '#')
+            return "it contains '#', which would end the download address (a URL fragment)";
+        if (c == '%' && i + 2 < name.size() && isHexDigit(name.at(i + 1)) &&
+            isHexDigit(name.at(i + 2)))
+            return QString("\"%1\" in it would be read as a percent escape in the download "
+                           "address")
+                .arg(name.mid(i, 3));
+        if (c.isHighSurrogate() && i + 1 < name.size() && name.at(i + 1).isLowSurrogate()) {
+            ++i;
+            continue;
+        }
+        if (c.isSurrogate() || c.unicode() == 0xfffe || c.unicode() == 0xffff)
+            return "it contains " + codePoint(c.unicode()) + ", which an XML manifest cannot carry";
+    }
+    return QString();
+}
+
 } // namespace
 
 QString localPathForName(const QString &name)
@@ -58,7 +92,7 @@ QString localPathForName(const QString &name)
     return path;
 }
 
-std::string nativePath(const QString &path)
+std::string utf8Path(const QString &path)
 {
     return path.toUtf8().toStdString();
 }
@@ -83,34 +117,50 @@ QString unsafeNameReason(const QString &name)
     return QString();
 }
 
-bool isSafeFileName(const QString &name)
+std::optional<UnsafeName> firstUnsafeName(const QStringList &names)
 {
-    return unsafeNameReason(name).isNull();
-}
-
-std::optional<QString> firstUnsafeName(const QStringList &names)
-{
-    QSet<QString> paths;
+    // Case-folded path to the name it came from.
+    QHash<QString, QString> paths;
     paths.reserve(names.size());
     for (const QString &name : names) {
-        if (!isSafeFileName(name))
-            return name;
+        const QString reason = unsafeNameReason(name);
+        if (!reason.isNull())
+            return UnsafeName{name, reason};
         const QString folded = localPathForName(name).toCaseFolded();
-        if (paths.contains(folded))
-            return name;
-        paths.insert(folded);
+        const auto other = paths.constFind(folded);
+        if (other != paths.constEnd())
+            return UnsafeName{name, "it differs from \"" + other.value() +
+                                        "\" only in case, and Windows does not tell the two apart"};
+        paths.insert(folded, name);
     }
     for (const QString &name : names) {
         const QString folded = localPathForName(name).toCaseFolded();
         // A file is staged beside its target under the target's name plus ".update": that
         // staging file must not overwrite another file of the same release.
-        if (paths.contains(folded + stagingSuffix))
-            return name;
+        const auto staging = paths.constFind(folded + stagingSuffix);
+        if (staging != paths.constEnd())
+            return UnsafeName{name, "its staging file would overwrite \"" + staging.value() + "\""};
         // A file cannot stand where another file needs a folder.
         for (int slash = folded.indexOf('/'); slash >= 0; slash = folded.indexOf('/', slash + 1)) {
-            if (paths.contains(folded.left(slash)))
-                return name;
+            const auto file = paths.constFind(folded.left(slash));
+            if (file != paths.constEnd())
+                return UnsafeName{name, "it needs \"" + file.value() +
+                                            "\" as a folder, but the release has a file there"};
         }
     }
     return std::nullopt;
+}
+
+QString publishedNameProblem(const QString &name)
+{
+    // The updater would read a backslash as a separator and install the file under another
+    // name, and would not know a name ending in its staging suffix from its own staging file.
+    if (name.contains('\\'))
+        return "it contains a backslash, which the updater reads as a folder separator";
+    if (name.endsWith(stagingSuffix))
+        return "it ends in \"" + stagingSuffix + "\", the suffix of the updater's staging files";
+    const QString unsafe = unsafeNameReason(name);
+    if (!unsafe.isNull())
+        return unsafe;
+    return characterProblem(name);
 }

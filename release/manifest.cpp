@@ -1,12 +1,10 @@
-#include "manifest.h"
+#include "release/manifest.h"
 
-#include "widget.h"
-
-#include <QByteArray>
-#include <QDebug>
+#include <QBuffer>
 #include <QDomDocument>
 #include <QFile>
 #include <QTextStream>
+#include <QUrl>
 #include <QXmlStreamReader>
 
 namespace {
@@ -67,6 +65,14 @@ QString positionText(const QDomNode &position)
     return text.isNull() ? QStringLiteral("") : text;
 }
 
+void appendTextElement(QDomDocument &document, QDomElement &parent, const QString &tagName,
+                       const QString &text)
+{
+    QDomElement element = document.createElement(tagName);
+    element.appendChild(document.createTextNode(text));
+    parent.appendChild(element);
+}
+
 } // namespace
 
 bool parseManifest(QDomDocument &document, const QByteArray &content, QString *error)
@@ -91,13 +97,59 @@ bool parseManifest(QDomDocument &document, const QByteArray &content, QString *e
     return false;
 }
 
-bool writeManifest(const QDomDocument &document, QIODevice *device)
+bool readManifestFile(const QString &path, QDomDocument *document, QString *error)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        if (error)
+            *error = "cannot read it: " + file.errorString();
+        return false;
+    }
+    return parseManifest(*document, file.readAll(), error);
+}
+
+bool writeManifest(const QDomDocument &document, QIODevice *device, QString *error)
 {
     QTextStream stream(device);
     stream.setCodec("UTF-8");
     document.save(stream, 4, QDomNode::EncodingFromTextStream);
     stream.flush();
-    return stream.status() == QTextStream::Ok;
+    if (stream.status() == QTextStream::Ok)
+        return true;
+    if (error)
+        *error = device->errorString();
+    return false;
+}
+
+QByteArray manifestXml(const QString &server, const QString &version,
+                       const QList<ManifestEntry> &entries)
+{
+    QDomDocument document;
+    document.appendChild(
+        document.createProcessingInstruction("xml", "version=\"1.0\" encoding=\"UTF-8\""));
+    QDomElement root = document.createElement("Update");
+    document.appendChild(root);
+    appendTextElement(document, root, "UpdateServer", server);
+    appendTextElement(document, root, "Version", version);
+    QDomElement table = document.createElement("Files");
+    root.appendChild(table);
+    for (const ManifestEntry &entry : entries) {
+        // Installations read an entry by position: name, version, MD5, Signature.
+        QDomElement file = document.createElement("File");
+        appendTextElement(document, file, "Name", entry.name);
+        appendTextElement(document, file, "Version", entry.version);
+        appendTextElement(document, file, "MD5", entry.md5);
+        appendTextElement(document, file, "Signature", entry.signature);
+        table.appendChild(file);
+    }
+
+    // Saved the way the updater saves a manifest it stores, so an installation's update.xml
+    // reads like the published one.
+    QByteArray text;
+    QBuffer buffer(&text);
+    buffer.open(QIODevice::WriteOnly);
+    writeManifest(document, &buffer);
+    return text;
 }
 
 QString elementText(const QDomDocument &document, const QString &tagName)
@@ -105,7 +157,8 @@ QString elementText(const QDomDocument &document, const QString &tagName)
     return firstTopLevelElement(document, tagName).text();
 }
 
-FileTable readFileTable(const QDomDocument &document, TextMap *digests, TextMap *signatures)
+FileTable readFileTable(const QDomDocument &document, QMap<QString, QString> *digests,
+                        QMap<QString, QString> *signatures)
 {
     FileTable table;
     const QDomElement files = firstTopLevelElement(document, "Files");
@@ -127,25 +180,16 @@ FileTable readFileTable(const QDomDocument &document, TextMap *digests, TextMap 
     return table;
 }
 
-QMap<QString, QString> Widget::parseFileTable(const QDomDocument &document)
+QString serverAddressProblem(const QString &url)
 {
-    return readFileTable(document, &fileDigests, &fileSignatures);
-}
-
-void Widget::loadLocalManifest()
-{
-    QFile file("update.xml");
-    if (!file.open(QIODevice::ReadOnly)) {
-        qDebug() << "update.xml not exist.";
-        return;
-    }
-    if (!parseManifest(localManifest, file.readAll())) {
-        qDebug() << "localxml setcontent false";
-        file.close();
-        return;
-    }
-    file.close();
-
-    serverUrl = elementText(localManifest, "UpdateServer");
-    requestServerManifest(QUrl(serverUrl + "/update.xml", QUrl::TolerantMode));
+    const QUrl parsed(url, QUrl::StrictMode);
+    if (!parsed.isValid() || (parsed.scheme() != "http" && parsed.scheme() != "https") ||
+        parsed.host().isEmpty())
+        return "it is not an absolute http:// or https:// address";
+    if (parsed.hasQuery() || parsed.hasFragment())
+        return "installations append \"/update.xml\" to it, which a query or fragment would "
+               "swallow";
+    if (url.endsWith('/'))
+        return "it ends in \"/\"; installations append \"/update.xml\" themselves";
+    return QString();
 }

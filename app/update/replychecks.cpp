@@ -1,0 +1,49 @@
+#include "app/update/replychecks.h"
+
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QVariant>
+
+namespace {
+
+const char *const failureProperty = "corvantileFailure";
+const char *const receivedProperty = "corvantileReceived";
+
+} // namespace
+
+QString replyFailure(QNetworkReply *reply)
+{
+    const QVariant ownFailure = reply->property(failureProperty);
+    if (ownFailure.isValid())
+        return ownFailure.toString();
+    if (reply->error() != QNetworkReply::NoError)
+        return reply->errorString();
+    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    if (status.isValid() && (status.toInt() < 200 || status.toInt() > 299)) {
+        return QString("HTTP status %1 %2")
+            .arg(status.toInt())
+            .arg(reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString());
+    }
+    // Qt sends a request again when the connection is reset during the body, and may then report
+    // success for a body that was cut short: only its stated length shows it is incomplete.
+    const QVariant stated = reply->header(QNetworkRequest::ContentLengthHeader);
+    const qint64 received =
+        reply->property(receivedProperty).toLongLong() + reply->bytesAvailable();
+    if (stated.isValid() && stated.toLongLong() != received)
+        return QString("received %1 of %2 bytes").arg(received).arg(stated.toLongLong());
+    return QString();
+}
+
+QByteArray readReply(QNetworkReply *reply)
+{
+    const QByteArray data = reply->readAll();
+    reply->setProperty(receivedProperty,
+                       reply->property(receivedProperty).toLongLong() + data.size());
+    return data;
+}
+
+void failReply(QNetworkReply *reply, const QString &reason)
+{
+    reply->setProperty(failureProperty, reason);
+    reply->abort();
+}

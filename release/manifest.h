@@ -1,0 +1,68 @@
+#ifndef CORVANTILE_RELEASE_MANIFEST_H
+#define CORVANTILE_RELEASE_MANIFEST_H
+
+#include <QByteArray>
+#include <QList>
+#include <QMap>
+#include <QString>
+
+class QDomDocument;
+class QIODevice;
+
+// The update manifest, update.xml: root Update with UpdateServer, Version and Files, one File
+// per entry whose children are read by position (name, version, MD5, Signature). The updater
+// reads it, stores the server's copy, and the publisher writes it.
+
+// File name to file version, ascending by name.
+using FileTable = QMap<QString, QString>;
+
+// One entry of the Files table. An empty digest or signature text stands for none.
+struct ManifestEntry
+{
+    QString name;
+    QString version;
+    QString md5;
+    QString signature;
+};
+
+// Elements nested deeper than this make a document unusable as a manifest. A real manifest is
+// four levels deep; the limit only keeps a hostile one from exhausting the stack.
+constexpr int maximumManifestDepth = 4096;
+
+// The server's manifest is held whole in memory to be parsed: an answer that never ends would
+// take all of it. A release of 100,000 files signed with a 2048-bit key is some 45 MiB; real
+// ones are a few hundred kilobytes.
+constexpr qint64 maximumManifestSize = 64 * 1024 * 1024;
+
+// Parses a manifest, local or the server's, into the document. False, and an empty document, when
+// the content is not well-formed XML or is nested deeper than maximumManifestDepth; `error`, when
+// given, then receives why and where.
+bool parseManifest(QDomDocument &document, const QByteArray &content, QString *error = nullptr);
+
+// Reads and parses a manifest file as installations parse one.
+bool readManifestFile(const QString &path, QDomDocument *document, QString *error = nullptr);
+
+// Saves a manifest as UTF-8, indented by 4, with the encoding the stream gives in the XML
+// declaration: the form of the publisher's update.xml and of the one the updater stores, so that
+// the two read alike. The device must be open for writing.
+bool writeManifest(const QDomDocument &document, QIODevice *device, QString *error = nullptr);
+
+// The manifest of a release as the publisher writes it, entries in the order given, with every
+// entry's four positions; the same input always gives the same bytes.
+QByteArray manifestXml(const QString &server, const QString &version,
+                       const QList<ManifestEntry> &entries);
+
+// Text of the first direct child element of the root with the given tag name, or empty text.
+QString elementText(const QDomDocument &document, const QString &tagName);
+
+// Reads the entries of the first Files element. Digests and signatures are recorded, under the
+// name exactly as the manifest writes it, only where their text is non-empty and their element
+// is named "MD5" or "Signature"; pass null for a map that is not wanted.
+FileTable readFileTable(const QDomDocument &document, QMap<QString, QString> *digests,
+                        QMap<QString, QString> *signatures);
+
+// Why a text cannot be the UpdateServer of a published manifest, or a null text. Installations
+// append "/update.xml" and "/" plus each name to it as it stands.
+QString serverAddressProblem(const QString &url);
+
+#endif // CORVANTILE_RELEASE_MANIFEST_H
