@@ -1,6 +1,7 @@
 // What the publisher makes is what installations get: releases made by corvantile-publish, served
 // by nginx on loopback, installed by the real updater (through the unattended driver).
 #include "tests/e2e/harness.h"
+#include "tests/e2e/nginxserver.h"
 
 #include "release/manifest.h"
 #include "tests/testsupport.h"
@@ -10,161 +11,13 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
-#include <QStandardPaths>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QTemporaryDir>
-#include <QTextStream>
 #include <QtTest>
 
-#include <unistd.h>
 
 namespace {
 
-const QString basePath = QStringLiteral("/corvantile");
-
-QString nginxExecutable()
-{
-    const QString found = QStandardPaths::findExecutable("nginx");
-    return found.isEmpty()
-               ? QStandardPaths::findExecutable("nginx", {"/usr/sbin", "/usr/local/sbin", "/sbin"})
-               : found;
-}
-
-// A port that was free a moment ago; another process may take it before nginx does.
-quint16 freeLoopbackPort()
-{
-    QTcpServer probe;
-    if (!probe.listen(QHostAddress::LocalHost, 0))
-        return 0;
-    const quint16 port = probe.serverPort();
-    probe.close();
-    return port;
-}
-
-bool acceptsConnections(quint16 port)
-{
-    QTcpSocket socket;
-    socket.connectToHost(QHostAddress::LocalHost, port);
-    return socket.waitForConnected(200);
-}
-
-// nginx as a publisher would run it, serving one release folder below basePath, with its own
-// configuration, logs and temporary folders, in the foreground as a child of the test.
-class NginxServer
-{
-public:
-    ~NginxServer() { stop(); }
-
-    bool start(const QString &releaseDir, quint16 port)
-    {
-        this->port = port;
-        const QString conf = prefix.filePath("nginx.conf");
-        QFile file(conf);
-        if (!prefix.isValid() || !file.open(QIODevice::WriteOnly))
-            return false;
-        file.write(configuration(releaseDir).toUtf8());
-        file.close();
-        QFile::remove(pidFile());
-        process.setProcessChannelMode(QProcess::ForwardedChannels);
-        process.start(nginxExecutable(),
-                      {"-p", prefix.path() + "/", "-c", conf, "-e", prefix.filePath("error.log")});
-        return process.waitForStarted();
-    }
-
-    // Between picking a free port and nginx binding it, another process may take the port; nginx
-    // then gives up and exits after a few seconds, and another port is tried.
-    bool startOnFreePort(const QString &releaseDir)
-    {
-        const int attempts = 5;
-        for (int attempt = 0; attempt < attempts; ++attempt) {
-            const quint16 candidate = freeLoopbackPort();
-            if (candidate == 0 || !start(releaseDir, candidate))
-                return false;
-            if (QTest::qWaitFor([this] { return ready() || !running(); }, 10000) && ready())
-                return true;
-            stop();
-        }
-        return false;
-    }
-
-    quint16 listeningPort() const { return port; }
-    bool running() const { return process.state() == QProcess::Running; }
-    // nginx writes its pid file only once it holds its port: until then a connection may reach
-    // whoever took the port.
-    bool ready() const
-    {
-        QFile file(pidFile());
-        return running() && file.open(QIODevice::ReadOnly) &&
-               file.readAll().trimmed().toLongLong() == process.processId() &&
-               acceptsConnections(port);
-    }
-
-    QStringList requests() const
-    {
-        QFile file(prefix.filePath("access.log"));
-        if (!file.open(QIODevice::ReadOnly))
-            return {};
-        return QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
-    }
-
-    QString errorLog() const
-    {
-        QFile file(prefix.filePath("error.log"));
-        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
-    }
-
-    void stop()
-    {
-        if (process.state() == QProcess::NotRunning)
-            return;
-        process.terminate();
-        if (!process.waitForFinished(10000)) {
-            process.kill();
-            process.waitForFinished();
-        }
-    }
-
-private:
-    QString pidFile() const { return prefix.filePath("nginx.pid"); }
-
-    QString configuration(const QString &releaseDir) const
-    {
-        const QString p = prefix.path();
-        QString text;
-        QTextStream out(&text);
-        out << "daemon off;\n"
-            << "worker_processes 1;\n"
-            << "pid \"" << pidFile() << "\";\n"
-            << "error_log \"" << p << "/error.log\";\n";
-        // Started by root, the workers would otherwise drop to a user who cannot read the
-        // test's private temporary folders.
-        if (geteuid() == 0)
-            out << "user root;\n";
-        out << "events { worker_connections 64; }\n"
-            << "http {\n"
-            << "    access_log \"" << p << "/access.log\" combined;\n"
-            << "    client_body_temp_path \"" << p << "/body\";\n"
-            << "    proxy_temp_path \"" << p << "/proxy\";\n"
-            << "    fastcgi_temp_path \"" << p << "/fastcgi\";\n"
-            << "    uwsgi_temp_path \"" << p << "/uwsgi\";\n"
-            << "    scgi_temp_path \"" << p << "/scgi\";\n"
-            << "    types { }\n"
-            << "    default_type application/octet-stream;\n"
-            << "    server {\n"
-            << "        listen 127.0.0.1:" << port << ";\n"
-            << "        location " << basePath << "/ { alias \"" << releaseDir << "/\"; }\n"
-            << "    }\n"
-            << "}\n";
-        out.flush();
-        return text;
-    }
-
-    QTemporaryDir prefix;
-    QProcess process;
-    quint16 port = 0;
-};
+const QString basePath = NginxServer::basePath;
 
 // Every regular file below `dir` by relative name, with its bytes; the manifest is not part of
 // the release's content.
@@ -218,7 +71,7 @@ private slots:
 
 void TestPublishRoundTrip::initTestCase()
 {
-    QVERIFY2(!nginxExecutable().isEmpty(), "nginx is needed (Debian package nginx-light)");
+    QVERIFY2(!NginxServer::executable().isEmpty(), "nginx is needed (Debian package nginx-light)");
 }
 
 void TestPublishRoundTrip::updateInstallsThePublishedRelease_data()
@@ -239,7 +92,7 @@ void TestPublishRoundTrip::updateInstallsThePublishedRelease()
     // as it is when a request comes, so the release can be made afterwards.
     const QString release = scenario.releasePath();
     NginxServer nginx;
-    QVERIFY2(nginx.startOnFreePort(release), qPrintable(nginx.errorLog()));
+    QVERIFY2(nginx.start(release), qPrintable(nginx.errorLog()));
     const QString server =
         QString("http://127.0.0.1:%1%2").arg(nginx.listeningPort()).arg(basePath);
     const QString key = developmentPrivateKey();
