@@ -1,11 +1,16 @@
 #include "tests/testsupport.h"
 
+#include "integrity/pemkeys.h"
+
 #include <QCryptographicHash>
 #include <QDir>
 #include <QDomDocument>
 #include <QFile>
 #include <QFileInfo>
 #include <QTextStream>
+
+#include <openssl/bio.h>
+#include <openssl/pem.h>
 
 QString testDataPath(const QString &relative)
 {
@@ -60,4 +65,23 @@ PublisherOutcome publish(const QStringList &arguments, PublisherProgress progres
     out.flush();
     err.flush();
     return outcome;
+}
+
+PkeyPointer readPrivateKeyFile(const QString &path)
+{
+    QByteArray pem = readFile(path);
+    if (pem.isEmpty())
+        pem = readTestData(path);
+    const BioPointer bio = pemBio(pem.constData(), pem.size());
+    return bio ? readPrivateKeyPem(bio.get()) : PkeyPointer();
+}
+
+QByteArray publicKeyPemOf(evp_pkey_st *key)
+{
+    BioPointer bio(BIO_new(BIO_s_mem()));
+    if (!bio || !key || PEM_write_bio_PUBKEY(bio.get(), key) != 1)
+        return QByteArray();
+    char *data = nullptr;
+    const long size = BIO_get_mem_data(bio.get(), &data);
+    return QByteArray(data, static_cast<int>(size));
 }

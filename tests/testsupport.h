@@ -3,6 +3,7 @@
 #ifndef CORVANTILE_TESTSUPPORT_H
 #define CORVANTILE_TESTSUPPORT_H
 
+#include "integrity/opensslhandles.h"
 #include "release/manifest.h"
 #include "tools/publisher.h"
 
@@ -20,6 +21,12 @@ void writeFile(const QString &path, const QByteArray &content);
 // Empty when the file cannot be read.
 QByteArray readFile(const QString &path);
 QString md5Of(const QByteArray &bytes);
+
+// A private key from a PEM file (a path, or relative to tests/data), read as the product reads
+// keys; null when the file holds none.
+PkeyPointer readPrivateKeyFile(const QString &path);
+// The PEM text of a key's public half.
+QByteArray publicKeyPemOf(evp_pkey_st *key);
 
 // A manifest as installations read it, with the file names in the order they stand.
 struct ManifestSummary

@@ -90,19 +90,9 @@ QByteArray pemOfPrivateKey(EVP_PKEY *key, const EVP_CIPHER *cipher = nullptr,
     return memoryText(bio.get());
 }
 
-QByteArray pemOfPublicKey(EVP_PKEY *key)
-{
-    BioPointer bio(BIO_new(BIO_s_mem()));
-    if (!bio || !key || PEM_write_bio_PUBKEY(bio.get(), key) != 1)
-        return QByteArray();
-    return memoryText(bio.get());
-}
-
 PkeyPointer developmentKey()
 {
-    const QByteArray pem = readFile(privateKey());
-    BioPointer bio(BIO_new_mem_buf(pem.constData(), pem.size()));
-    return PkeyPointer(PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr));
+    return readPrivateKeyFile(privateKey());
 }
 
 QString lineFor(const QString &output, const QString &name)
@@ -905,7 +895,7 @@ private slots:
         if (withManifest)
             QCOMPARE(publish(makeArguments(release)).status, int(PublisherSuccess));
         PkeyPointer ellipticCurve(EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", "P-256"));
-        writeFile(root.filePath("ec.pem"), pemOfPublicKey(ellipticCurve.get()));
+        writeFile(root.filePath("ec.pem"), publicKeyPemOf(ellipticCurve.get()));
         key.replace("KEYDIR", root.path());
         subject.replace("KEYDIR", root.path()).replace("RELEASE", release);
         const PublisherOutcome outcome = publish(verifyArguments(release, key));

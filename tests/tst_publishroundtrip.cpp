@@ -14,7 +14,6 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-
 namespace {
 
 const QString basePath = NginxServer::basePath;

@@ -20,15 +20,6 @@ using Buffer = std::unique_ptr<unsigned char[]>;
 // MD5 of "abc": a digest text as the manifest lists it.
 const QByteArray digest = QByteArrayLiteral("900150983cd24fb0d6963f7d28e17f72");
 
-PkeyPointer loadPrivateKey(const QString &relativePath)
-{
-    const QByteArray pem = readTestData(relativePath);
-    BioPointer bio(BIO_new_mem_buf(pem.constData(), pem.size()));
-    if (!bio)
-        return nullptr;
-    return PkeyPointer(PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr));
-}
-
 // What the publisher does: the private-key operation with PKCS #1 v1.5 type 1 padding straight
 // over the block, no DigestInfo.
 QByteArray signBlock(EVP_PKEY *key, const QByteArray &block)
@@ -47,16 +38,6 @@ QByteArray signBlock(EVP_PKEY *key, const QByteArray &block)
         return QByteArray();
     signature.resize(static_cast<int>(length));
     return signature;
-}
-
-QByteArray publicPemOf(EVP_PKEY *key)
-{
-    BioPointer bio(BIO_new(BIO_s_mem()));
-    if (!bio || PEM_write_bio_PUBKEY(bio.get(), key) != 1)
-        return QByteArray();
-    char *data = nullptr;
-    const long size = BIO_get_mem_data(bio.get(), &data);
-    return QByteArray(data, static_cast<int>(size));
 }
 
 // A copy on the heap of exactly the given size, so that a sanitizer or valgrind catches any read
@@ -114,8 +95,8 @@ void TestSignature::initTestCase()
     QVERIFY2(QByteArray(publicKeyPem) == readTestData(QStringLiteral("keys/dev_public.pem")),
              "the tests need the build configured with the development public key");
 
-    developmentKey = loadPrivateKey(QStringLiteral("keys/dev_private.pem"));
-    otherKey = loadPrivateKey(QStringLiteral("keys/other_private.pem"));
+    developmentKey = readPrivateKeyFile(QStringLiteral("keys/dev_private.pem"));
+    otherKey = readPrivateKeyFile(QStringLiteral("keys/other_private.pem"));
     QVERIFY(developmentKey);
     QVERIFY(otherKey);
 
@@ -217,8 +198,8 @@ void TestSignature::keyThatIsNotRsaIsRefused_data()
 
     PkeyPointer ellipticCurve(EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", "P-256"));
     PkeyPointer edwards(EVP_PKEY_Q_keygen(nullptr, nullptr, "ED25519"));
-    QTest::newRow("elliptic curve key") << publicPemOf(ellipticCurve.get());
-    QTest::newRow("Ed25519 key") << publicPemOf(edwards.get());
+    QTest::newRow("elliptic curve key") << publicKeyPemOf(ellipticCurve.get());
+    QTest::newRow("Ed25519 key") << publicKeyPemOf(edwards.get());
 }
 
 void TestSignature::keyThatIsNotRsaIsRefused()

@@ -58,14 +58,13 @@ bool NginxServer::start(const QString &releaseDir, const QStringList &options)
     return false;
 }
 
-bool NginxServer::startOn(quint16 candidate, const QString &releaseDir,
-                          const QStringList &options)
+bool NginxServer::startOn(quint16 candidate, const QString &releaseDir, const QStringList &options)
 {
     port = candidate;
     QProcess writer;
-    writer.start(CORVANTILE_NGINX_CONFIG, QStringList{prefix.path(), QString::number(port),
-                                                      basePath + "/", releaseDir} +
-                                              options);
+    writer.start(CORVANTILE_NGINX_CONFIG,
+                 QStringList{prefix.path(), QString::number(port), basePath + "/", releaseDir} +
+                     options);
     const QString conf = prefix.filePath("nginx.conf");
     QFile file(conf);
     if (!prefix.isValid() || !writer.waitForFinished() || writer.exitCode() != 0 ||
