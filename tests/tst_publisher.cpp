@@ -21,7 +21,7 @@
 
 namespace {
 
-const QString server = QStringLiteral("http://127.0.0.1:8080/corvantile");
+const QString server = QStringLiteral("https://127.0.0.1:8080/corvantile");
 const QString tool = QStringLiteral("corvantile-publish: ");
 const QString wallet = QString::fromUtf8("数据/钱包.dat");
 
@@ -668,25 +668,30 @@ private slots:
         QTest::addColumn<QByteArray>("content");
         QTest::addColumn<QByteArray>("digested");
         QTest::addColumn<QString>("warning");
+        QTest::addColumn<QString>("address");
         const QString note = tool + "warning: bin/file.dll: only the first %1 of %2 bytes are "
                                     "covered by its digest and signature (a 0x1A byte ends the "
                                     "text-mode digest)\n";
         const QByteArray code("MZ\x1a code after the mark");
         QTest::newRow("0x1A before the end: the bytes after it are not covered")
-            << code << QByteArray("MZ") << note.arg(2).arg(code.size());
+            << code << QByteArray("MZ") << note.arg(2).arg(code.size()) << server;
         QTest::newRow("0x1A first: no byte is covered")
-            << QByteArray("\x1a\x00\x01", 3) << QByteArray() << note.arg(0).arg(3);
+            << QByteArray("\x1a\x00\x01", 3) << QByteArray() << note.arg(0).arg(3) << server;
         const QByteArray lines("a\r\nb\x1a tail");
         QTest::newRow("CR LF before the mark: the count is of bytes in the file")
-            << lines << QByteArray("a\nb") << note.arg(4).arg(lines.size());
+            << lines << QByteArray("a\nb") << note.arg(4).arg(lines.size()) << server;
         const QByteArray head(200 * 1024 + 7, 'x');
         QTest::newRow("0x1A far into the file, past the first reads")
             << head + "\x1a" + QByteArray(70 * 1024, 'y') << head
-            << note.arg(head.size()).arg(head.size() + 1 + 70 * 1024);
+            << note.arg(head.size()).arg(head.size() + 1 + 70 * 1024) << server;
         QTest::newRow("0x1A as the last byte: nothing is left uncovered")
-            << QByteArray("text\x1a") << QByteArray("text") << QString();
+            << QByteArray("text\x1a") << QByteArray("text") << QString() << server;
         QTest::newRow("no 0x1A") << QByteArray(300 * 1024, 'z') << QByteArray(300 * 1024, 'z')
-                                 << QString();
+                                 << QString() << server;
+        // Plain HTTP is not refused (loopback and intranet servers exist), but both commands
+        // say what it leaves open.
+        QTest::newRow("a plain http address") << QByteArray("z") << QByteArray("z") << QString()
+                                              << "http://127.0.0.1:8080/corvantile";
     }
 
     void warnsOfBytesAfterTheEndOfFileMark()
@@ -694,21 +699,37 @@ private slots:
         QFETCH(QByteArray, content);
         QFETCH(QByteArray, digested);
         QFETCH(QString, warning);
+        QFETCH(QString, address);
         QTemporaryDir root;
         const QString release = releaseIn(root, false);
         writeFile(release + "/bin/file.dll", content);
         writeFile(release + "/plain.txt", "no mark in here");
-        const PublisherOutcome made = publish(makeArguments(release));
+        QStringList arguments = makeArguments(release);
+        arguments[arguments.indexOf("--server") + 1] = address;
+        const PublisherOutcome made = publish(arguments);
         QVERIFY2(made.status == PublisherSuccess, qPrintable(made.err));
         const QString hint = tool + "hint: installations cannot tell if those bytes were changed "
                                     "on the way; serve the release over HTTPS so that nobody "
                                     "between the server and them can change them\n";
-        QCOMPARE(made.err, warning.isEmpty() ? QString() : warning + hint);
+        const QString plainHttp =
+            address.startsWith("http:")
+                ? ": installations will fetch the release over plain HTTP, where anyone on the "
+                  "way can change the manifest and what the digests do not cover; serve it over "
+                  "https://\n"
+                : QString();
+        QCOMPARE(made.err,
+                 (warning.isEmpty() ? QString() : warning + hint) +
+                     (plainHttp.isEmpty() ? QString()
+                                          : tool + "warning: --server " + address + plainHttp));
         QCOMPARE(summaryOf(release + "/update.xml").digests.value("bin/file.dll"), md5Of(digested));
         // verify says the same of the file, once, and passes it: installations accept it too.
         const PublisherOutcome verified = publish(verifyArguments(release));
         QVERIFY2(verified.status == PublisherSuccess, qPrintable(verified.out + verified.err));
-        QCOMPARE(verified.err, warning);
+        QCOMPARE(verified.err, (plainHttp.isEmpty() ? QString()
+                                                    : tool + "warning: " + release +
+                                                          "/update.xml: UpdateServer \"" + address +
+                                                          "\"" + plainHttp) +
+                                   warning);
         QVERIFY2(verified.out.contains("ok             \"bin/file.dll\"\n"),
                  qPrintable(verified.out));
     }

@@ -11,6 +11,7 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -56,6 +57,37 @@ QByteArray largeContent()
     return content;
 }
 
+// Makes a key and a certificate with the openssl command, as a publisher or an authority would:
+// `name`.pem and `name`.key in `dir`. Without an issuer the certificate signs itself (an
+// authority); `days` may be negative, which makes a certificate that has already expired.
+bool makeCertificate(const QString &dir, const QString &name, const QString &issuer,
+                     const QString &subjectAltName, int days)
+{
+    const QString base = dir + "/" + name;
+    const auto openssl = [](const QStringList &arguments) {
+        QProcess process;
+        process.start("openssl", arguments);
+        const bool done = process.waitForFinished(60000) &&
+                          process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+        if (!done)
+            qWarning().noquote() << process.readAllStandardError();
+        return done;
+    };
+    // Elliptic-curve keys: made in an instant, and checked by TLS as RSA ones are.
+    const QStringList newKey{"-newkey",    "ec",      "-pkeyopt",    "ec_paramgen_curve:prime256v1",
+                             "-nodes",     "-keyout", base + ".key", "-subj",
+                             "/CN=" + name};
+    if (issuer.isEmpty())
+        return openssl(QStringList{"req", "-x509"} + newKey +
+                       QStringList{"-out", base + ".pem", "-days", QString::number(days)});
+    writeFile(base + ".ext", "subjectAltName=" + subjectAltName.toUtf8() + "\n");
+    const QString issuerBase = dir + "/" + issuer;
+    return openssl(QStringList{"req"} + newKey + QStringList{"-out", base + ".csr"}) &&
+           openssl({"x509", "-req", "-in", base + ".csr", "-CA", issuerBase + ".pem", "-CAkey",
+                    issuerBase + ".key", "-set_serial", "1", "-days", QString::number(days),
+                    "-extfile", base + ".ext", "-out", base + ".pem"});
+}
+
 } // namespace
 
 class TestPublishRoundTrip : public QObject
@@ -66,6 +98,8 @@ private slots:
     void initTestCase();
     void updateInstallsThePublishedRelease_data();
     void updateInstallsThePublishedRelease();
+    void updateOverHttpsChecksTheServer_data();
+    void updateOverHttpsChecksTheServer();
 };
 
 void TestPublishRoundTrip::initTestCase()
@@ -164,6 +198,80 @@ void TestPublishRoundTrip::updateInstallsThePublishedRelease()
     QCOMPARE(requests.contains(basePath + "/unchanged.dll "), !withPrevious);
     QCOMPARE(published.files.value("unchanged.dll"), QString(withPrevious ? "1.0.0" : "1.1.0"));
     QVERIFY2(!requests.contains("\" 404 "), qPrintable(requests));
+    QVERIFY(scenario.outsideUnchanged());
+}
+
+// Over HTTPS the updater takes a release only from a server whose certificate an authority it
+// trusts issued for the host it asked, and that has not expired; otherwise it asks for nothing.
+void TestPublishRoundTrip::updateOverHttpsChecksTheServer_data()
+{
+    QTest::addColumn<QString>("issuer");
+    QTest::addColumn<QString>("subjectAltName");
+    QTest::addColumn<int>("days");
+    QTest::addColumn<bool>("installs");
+
+    QTest::newRow("a trusted certificate for the host: the release installs")
+        << "trusted-authority"
+        << "IP:127.0.0.1" << 30 << true;
+    QTest::newRow("an authority the system does not trust") << "unknown-authority"
+                                                            << "IP:127.0.0.1" << 30 << false;
+    QTest::newRow("a certificate for another host name")
+        << "trusted-authority"
+        << "DNS:updates.example.com" << 30 << false;
+    QTest::newRow("an expired certificate") << "trusted-authority"
+                                            << "IP:127.0.0.1" << -1 << false;
+}
+
+void TestPublishRoundTrip::updateOverHttpsChecksTheServer()
+{
+    QFETCH(QString, issuer);
+    QFETCH(QString, subjectAltName);
+    QFETCH(int, days);
+    QFETCH(bool, installs);
+
+    QTemporaryDir certificates;
+    QVERIFY(makeCertificate(certificates.path(), "trusted-authority", {}, {}, 30));
+    QVERIFY(makeCertificate(certificates.path(), "unknown-authority", {}, {}, 30));
+    QVERIFY(makeCertificate(certificates.path(), "server", issuer, subjectAltName, days));
+
+    UpdateScenario scenario;
+    scenario.trustAuthority(certificates.filePath("trusted-authority.pem"));
+    const QString release = scenario.releasePath();
+    NginxServer nginx;
+    QVERIFY2(nginx.start(release, {"--tls", certificates.filePath("server.pem"),
+                                   certificates.filePath("server.key")}),
+             qPrintable(nginx.errorLog()));
+    const QString server = nginx.url("https");
+    const QString key = developmentPrivateKey();
+
+    writeFile(scenario.installPath("CorvantileDevelopmentTool.exe"), "MZ tool 1.0.0");
+    const PublisherOutcome old = publish({"make", "--release", scenario.installPath(), "--server",
+                                          server, "--version", "1.0.0", "--key", key});
+    QVERIFY2(old.status == PublisherSuccess, qPrintable(old.err));
+    writeFile(release + "/CorvantileDevelopmentTool.exe", "MZ tool 1.1.0");
+    writeFile(release + "/bin/marked.dll", QByteArrayLiteral("MZ\x1a what a cut body would lose"));
+    const PublisherOutcome made = publish(
+        {"make", "--release", release, "--server", server, "--version", "1.1.0", "--key", key});
+    QVERIFY2(made.status == PublisherSuccess, qPrintable(made.err));
+    const QMap<QString, QByteArray> before = treeContent(scenario.installPath());
+    const QByteArray manifestBefore = readFile(scenario.installPath("update.xml"));
+
+    if (installs) {
+        const RunResult result = scenario.run();
+        QVERIFY2(result.finished && result.exitCode == 0 && result.boxes.isEmpty(),
+                 qPrintable(result.log() + "\n" + nginx.errorLog()));
+        QVERIFY(result.toolStarted);
+        QCOMPARE(treeContent(scenario.installPath()), treeContent(release));
+        QCOMPARE(readFile(scenario.installPath("update.xml")), readFile(release + "/update.xml"));
+    } else {
+        const RunResult result = scenario.runAndCloseAfter("get serverXml error.");
+        QVERIFY2(result.hasLine("get serverXml error."), qPrintable(result.log()));
+        QVERIFY(!result.toolStarted);
+        // The handshake failed: not even the manifest was asked for.
+        QVERIFY2(nginx.requests().isEmpty(), qPrintable(nginx.requests().join('\n')));
+        QCOMPARE(treeContent(scenario.installPath()), before);
+        QCOMPARE(readFile(scenario.installPath("update.xml")), manifestBefore);
+    }
     QVERIFY(scenario.outsideUnchanged());
 }
 

@@ -183,6 +183,7 @@ int runMake(const QMap<QString, QString> &options, QTextStream &out, QTextStream
     if (!file.open(QIODevice::WriteOnly) || file.write(xml) != xml.size() || !file.commit())
         return refuse(err, shown(outputPath), "cannot write it: " + file.errorString());
 
+    warnOfPlainHttp(err, "--server " + server, server);
     if (previous.given)
         reportChanges(entries, version, previous, out);
     out << shown(outputPath) << ": version " << version << ", " << entries.size() << " files\n";

@@ -7,6 +7,7 @@
 #include <QMap>
 #include <QString>
 #include <QTextStream>
+#include <QUrl>
 
 // The two commands of corvantile-publish, with their options already parsed (name without "--"
 // to value), and what they share in how they report.
@@ -43,6 +44,17 @@ inline int refuse(QTextStream &err, const QString &subject, const QString &reaso
 inline void warn(QTextStream &err, const QString &name, const QString &text)
 {
     err << publisherName << ": warning: " << name << ": " << text << "\n";
+}
+
+// Plain HTTP is not refused (loopback and intranet servers exist), but the publisher must know
+// what it leaves open: the manifest is not signed, and files without a digest, or with bytes the
+// digest does not cover, are taken as they come.
+inline void warnOfPlainHttp(QTextStream &err, const QString &subject, const QString &url)
+{
+    if (QUrl(url).scheme() == QLatin1String("http"))
+        warn(err, subject,
+             "installations will fetch the release over plain HTTP, where anyone on the way can "
+             "change the manifest and what the digests do not cover; serve it over https://");
 }
 
 #endif // CORVANTILE_TOOLS_PUBLISHERCOMMANDS_H

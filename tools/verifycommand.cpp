@@ -68,6 +68,8 @@ bool checkManifestHeader(const QString &manifestPath, const QDomDocument &manife
     if (!problem.isNull()) {
         refuse(err, shown(manifestPath), "UpdateServer " + quoted(server) + ": " + problem);
         sound = false;
+    } else {
+        warnOfPlainHttp(err, shown(manifestPath) + ": UpdateServer " + quoted(server), server);
     }
     return sound;
 }

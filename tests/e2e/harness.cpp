@@ -177,6 +177,8 @@ RunResult UpdateScenario::collect(QProcess &process, const QString &untilLine, b
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert("QT_QPA_PLATFORM", "offscreen");
     environment.remove("QT_MESSAGE_PATTERN");
+    if (!trustedAuthority.isEmpty())
+        environment.insert("CORVANTILE_E2E_TRUSTED_AUTHORITY", trustedAuthority);
     process.setProcessEnvironment(environment);
     process.setWorkingDirectory(installPath());
     process.setProcessChannelMode(QProcess::SeparateChannels);

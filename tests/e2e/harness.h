@@ -60,6 +60,10 @@ public:
     void installManifest(const QString &version, const QList<ManifestEntry> &entries);
     void publishManifest(const QString &version, const QList<ManifestEntry> &entries);
 
+    // The updater trusts the system's authorities only; a test's own authority is added to Qt's
+    // default TLS configuration by the driver, before the window is built.
+    void trustAuthority(const QString &certificatePath) { trustedAuthority = certificatePath; }
+
     RunResult run(int timeoutMs = 60000);
     // Runs until a line starting with the given text appears in the log, then ends the updater and
     // reports.
@@ -79,6 +83,7 @@ private:
     QProcess server;
     quint16 port = 0;
     QMap<QString, QByteArray> outsideBefore;
+    QString trustedAuthority;
 };
 
 QString md5Hex(const QByteArray &content);
