@@ -14,7 +14,6 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-
 namespace {
 
 const QString basePath = NginxServer::basePath;
@@ -72,6 +71,7 @@ private slots:
 void TestPublishRoundTrip::initTestCase()
 {
     QVERIFY2(!NginxServer::executable().isEmpty(), "nginx is needed (Debian package nginx-light)");
+    QVERIFY2(developmentKeyProblem().isNull(), qPrintable(developmentKeyProblem()));
 }
 
 void TestPublishRoundTrip::updateInstallsThePublishedRelease_data()
