@@ -12,7 +12,8 @@
 
 Widget::Widget(QWidget *parent)
     : QWidget(parent), ui(std::make_unique<Ui::Widget>()), reply(nullptr), totalFiles(0),
-      dragging(false), dragOffset(0, 0), progressBar(nullptr), updateIncomplete(false)
+      dragging(false), dragOffset(0, 0), progressBar(nullptr), updateIncomplete(false),
+      runStopped(false)
 {
     ui->setupUi(this);
     setWindowTitle("CorvantileUpdate");

@@ -33,9 +33,10 @@ public:
     explicit Widget(QWidget *parent = nullptr);
     ~Widget() override;
 
-    // True once files were planned for download: the run normally ends the process itself, so a
-    // window that is closed afterwards leaves an update that did not finish.
-    bool updateInterrupted() const { return totalFiles > 0; }
+    // True once files were planned for download, or once the run stopped without an ending: the
+    // run normally ends the process itself, so a window that is closed afterwards leaves an
+    // update that did not finish.
+    bool updateInterrupted() const { return totalFiles > 0 || runStopped; }
 
 protected:
     void mousePressEvent(QMouseEvent *event) override;
@@ -70,6 +71,7 @@ private:
     [[noreturn]] void launchTool();
     [[noreturn]] void endRunWithMessage(const QString &text);
     void showMessage(const QString &text);
+    void stopRun(const QString &caption);
 
     friend class TestWidget;
 
@@ -94,6 +96,8 @@ private:
     // Set when a planned file could not be installed; the old manifest is then kept so that the
     // next run fetches that file again.
     bool updateIncomplete;
+    // Set when the run stopped without an ending and the caption says why.
+    bool runStopped;
     DownloadListLog downloadListLog;
 };
 

@@ -238,7 +238,8 @@ void Md5Context::update(const unsigned char *data, unsigned int length)
         std::memcpy(buffer, data, remaining);
 }
 
-Md5Coverage Md5Context::updateFromStream(std::ifstream &stream)
+Md5Coverage Md5Context::updateFromStream(std::ifstream &stream,
+                                         const std::function<void(std::size_t)> &onRead)
 {
     Md5Coverage coverage;
     if (stream.fail())
@@ -254,6 +255,8 @@ Md5Coverage Md5Context::updateFromStream(std::ifstream &stream)
         stream.read(reinterpret_cast<char *>(readArea), static_cast<std::streamsize>(readSize));
         std::size_t length = static_cast<std::size_t>(stream.gcount());
         moreToRead = length == readSize;
+        if (onRead)
+            onRead(length);
 
         const void *mark = std::memchr(readArea, endOfFileMark, length);
         if (mark) {

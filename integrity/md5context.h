@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <iosfwd>
 #include <string>
 
@@ -30,8 +31,10 @@ public:
     void update(const unsigned char *data, unsigned int length);
     // Reads the stream to its end, 1024 bytes at a time, and closes it. A stream that failed to
     // open is left alone, so a missing file hashes as empty input. Returns how much of the file the
-    // digest covers, so that a caller need not read the file again to find out.
-    Md5Coverage updateFromStream(std::ifstream &stream);
+    // digest covers, so that a caller need not read the file again to find out. `onRead`, when
+    // given, is told the size of every read as it comes, so that a large file shows progress.
+    Md5Coverage updateFromStream(std::ifstream &stream,
+                                 const std::function<void(std::size_t)> &onRead = nullptr);
     // The digest of everything given so far. It is taken on a copy of the running state, so more
     // data may follow and a repeated call returns the same text.
     std::string hexDigest();

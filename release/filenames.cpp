@@ -106,7 +106,8 @@ QString unsafeNameReason(const QString &name)
         return "it is an absolute path";
     // "C:x" is relative to the current directory of drive C, not to ours.
     if (path.size() >= 2 && path.at(1) == ':')
-        return "it names a drive";
+        return "it contains a colon: Windows reads \"" + path.left(2) +
+               "\" as a drive, and allows no colon in file names";
     if (path.compare("update.xml", Qt::CaseInsensitive) == 0)
         return "it is the installation's own manifest";
     for (const QString &component : path.split('/')) {

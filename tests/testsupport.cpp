@@ -1,6 +1,7 @@
 #include "tests/testsupport.h"
 
 #include "integrity/pemkeys.h"
+#include "integrity/signature.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -20,6 +21,15 @@ QString testDataPath(const QString &relative)
 QByteArray readTestData(const QString &relative)
 {
     return readFile(testDataPath(relative));
+}
+
+QString developmentKeyProblem()
+{
+    if (QByteArray(publicKeyPem) == readTestData("keys/dev_public.pem"))
+        return QString();
+    return "this build embeds another public key than the development key; configure it with "
+           "-DCORVANTILE_PUBLIC_KEY=" +
+           testDataPath("keys/dev_public.pem") + " (scripts/test does)";
 }
 
 void writeFile(const QString &path, const QByteArray &content)

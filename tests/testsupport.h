@@ -16,6 +16,9 @@
 
 QString testDataPath(const QString &relative);
 QByteArray readTestData(const QString &relative);
+// Null when the build embeds the development public key, whose private half the tests sign with;
+// otherwise the one sentence a test that needs it fails with.
+QString developmentKeyProblem();
 // Creates the folders on the way; a file that cannot be written ends the test run.
 void writeFile(const QString &path, const QByteArray &content);
 // Empty when the file cannot be read.

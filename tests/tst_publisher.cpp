@@ -169,7 +169,9 @@ private slots:
                    {"verify without key", "verify --release r", " verify: missing --key"},
                    {"make without version", "make --release r --server " + server + " --key k",
                     " make: missing --version"},
-                   {"make without anything", "make", " make: missing --release"}});
+                   {"make without anything", "make", " make: missing --release"},
+                   {"value given to a flag", "make --allow-unchanged=yes",
+                    " make: --allow-unchanged takes no value"}});
     }
 
     void usageErrors()
@@ -303,7 +305,9 @@ private slots:
                    {"percent escape", "a%41.txt",
                     "\"%41\" in it would be read as a percent escape in the download address"},
                    // The updater's own rules, which the tool applies as they stand.
-                   {"drive-relative", "C:tool.dll", "it names a drive"},
+                   {"colon second, read as a drive", "a:b.txt",
+                    "it contains a colon: Windows reads \"a:\" as a drive, and allows no colon "
+                    "in file names"},
                    {"the installation's manifest in another case", "Update.XML",
                     "it is the installation's own manifest"}});
     }
@@ -646,21 +650,43 @@ private slots:
                                                                       {"plugin.dll", "1.1.0"},
                                                                       {"same.dll", "1.2.0"},
                                                                       {"sub/added.txt", "1.1.0"}}));
+        // Nothing new, changed or dropped since: refused unless asked for.
+        const QByteArray manifest120 = readFile(release + "/update.xml");
+        writeFile(root.filePath("1.2.0.xml"), manifest120);
+        const QStringList unchanged = makeArguments(release, "1.3.0")
+                                      << "--previous" << root.filePath("1.2.0.xml");
+        const PublisherOutcome refused = publish(unchanged);
+        QCOMPARE(refused.status, int(PublisherRefused));
+        QCOMPARE(refused.err, tool + release +
+                                  ": nothing is new, changed or dropped since 1.2.0 (" +
+                                  root.filePath("1.2.0.xml") +
+                                  "), so installations would fetch nothing; give "
+                                  "--allow-unchanged to publish it all the same\n");
+        QCOMPARE(readFile(release + "/update.xml"), manifest120);
+        const PublisherOutcome allowed = publish(QStringList(unchanged) << "--allow-unchanged");
+        QVERIFY2(allowed.status == PublisherSuccess, qPrintable(allowed.err));
+        QVERIFY2(allowed.out.startsWith("0 new, 0 changed, 4 unchanged, 0 dropped since 1.2.0\n"),
+                 qPrintable(allowed.out));
     }
 
     void progressOnlyWhenAsked()
     {
         QTemporaryDir root;
-        const QString release = releaseIn(root);
+        const QString release = releaseIn(root, false);
+        // Counted in bytes, to the end even where the digest stops at a 0x1A; one file, not
+        // "1 files".
+        writeFile(release + "/big.dll",
+                  QByteArray(1 << 20, 'a') + '\x1a' + QByteArray(2 * (1 << 20) - 1, 'b'));
         const PublisherOutcome quiet = publish(makeArguments(release), PublisherProgress::Quiet);
         const PublisherOutcome shown = publish(makeArguments(release), PublisherProgress::Shown);
         QCOMPARE(quiet.status, int(PublisherSuccess));
         QCOMPARE(shown.status, int(PublisherSuccess));
-        QVERIFY(quiet.err.isEmpty());
+        QVERIFY(!quiet.err.contains("hashing"));
         QVERIFY2(shown.err.startsWith("\rhashing and signing: "), qPrintable(shown.err));
-        QVERIFY2(shown.err.endsWith("\rhashing and signing: 4/4 files, 0/0 MiB\n"),
+        QVERIFY2(shown.err.contains("\rhashing and signing: 1 of 1 file, 3.0 of 3.0 MiB\n"),
                  qPrintable(shown.err));
         QCOMPARE(shown.out, quiet.out);
+        QCOMPARE(quiet.out, release + "/update.xml: version 1.0.0, 1 file\n");
     }
 
     void warnsOfBytesAfterTheEndOfFileMark_data()

@@ -105,6 +105,7 @@ private slots:
 void TestPublishRoundTrip::initTestCase()
 {
     QVERIFY2(!NginxServer::executable().isEmpty(), "nginx is needed (Debian package nginx-light)");
+    QVERIFY2(developmentKeyProblem().isNull(), qPrintable(developmentKeyProblem()));
 }
 
 void TestPublishRoundTrip::updateInstallsThePublishedRelease_data()

@@ -14,8 +14,8 @@ class TestUpdateRun : public QObject
 private slots:
     void versionCheck_data();
     void versionCheck();
-    void unusableServerAnswer_data();
-    void unusableServerAnswer();
+    void runThatStopsSaysWhy_data();
+    void runThatStopsSaysWhy();
     void threeFilesInOrder();
     void emptyPlanStoresManifestAndKeepsObsoleteFiles();
     void obsoleteFilesDeletedOnceSomethingDownloads();
@@ -80,36 +80,57 @@ void TestUpdateRun::versionCheck()
     QVERIFY(scenario.outsideUnchanged());
 }
 
-void TestUpdateRun::unusableServerAnswer_data()
+void TestUpdateRun::runThatStopsSaysWhy_data()
 {
-    QTest::addColumn<QString>("how");
-    QTest::newRow("unreachable") << "unreachable";
-    QTest::newRow("not xml") << "not xml";
-    QTest::newRow("error page") << "error page";
+    // The local manifest ("%1" stands for the fixture server; null: none) and the server's fault.
+    QTest::addColumn<QByteArray>("localManifest");
+    QTest::addColumn<QJsonObject>("fault");
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<QString>("caption");
+    const QByteArray usable = UpdateScenario::manifest("%1", "1.0.0", {});
+    QTest::newRow("update.xml missing") << QByteArray() << QJsonObject() << "update.xml not exist."
+                                        << "Update failed: update.xml is missing.";
+    QTest::newRow("update.xml malformed")
+        << QByteArray("<Update><UpdateServer>%1</UpdateServer><Version>1.0.0</Version>")
+        << QJsonObject() << "localxml setcontent false"
+        << "Update failed: update.xml is damaged.";
+    // Port 1 on loopback: nothing listens there.
+    QTest::newRow("server unreachable")
+        << UpdateScenario::manifest("http://127.0.0.1:1", "1.0.0", {}) << QJsonObject()
+        << "get serverXml error."
+        << "Update failed: cannot reach the server.";
+    QTest::newRow("server answers no XML")
+        << usable << QJsonObject{{"body", "this is not a manifest"}} << "get serverXml error."
+        << "Update failed: bad reply from the server.";
+    QTest::newRow("server answers an error page")
+        << usable << QJsonObject{{"status", 500}} << "get serverXml error."
+        << "Update failed: bad reply from the server.";
 }
 
-void TestUpdateRun::unusableServerAnswer()
+void TestUpdateRun::runThatStopsSaysWhy()
 {
-    QFETCH(QString, how);
+    QFETCH(QByteArray, localManifest);
+    QFETCH(QJsonObject, fault);
+    QFETCH(QString, line);
+    QFETCH(QString, caption);
     UpdateScenario scenario;
     QVERIFY(scenario.startServer());
-    if (how == "unreachable") {
-        // Port 1 on loopback: nothing listens there.
-        scenario.install("update.xml", UpdateScenario::manifest("http://127.0.0.1:1", "1.0.0", {}));
-    } else {
-        scenario.installManifest("1.0.0", {});
-        if (how == "not xml")
-            scenario.setFault("/update.xml", {{"body", "this is not a manifest"}});
-        else
-            scenario.setFault("/update.xml", {{"status", 500}});
-    }
+    if (!localManifest.isNull())
+        scenario.install("update.xml", localManifest.replace("%1", scenario.serverUrl().toUtf8()));
+    if (!fault.isEmpty())
+        scenario.setFault("/update.xml", fault);
 
-    const RunResult result = scenario.runUntil("get serverXml error.");
+    const RunResult result = scenario.runAndCloseAfter(line);
 
-    QVERIFY2(result.hasLine("get serverXml error."), qPrintable(result.log()));
+    QVERIFY2(result.finished && !result.crashed, qPrintable(result.log()));
+    // The window stays until it is closed, and says why the update went no further.
+    QVERIFY2(result.hasLine(line), qPrintable(result.log()));
+    QCOMPARE(result.lines.filter("CAPTION "), QStringList{"CAPTION " + caption});
+    QVERIFY(result.hasLine("EVENT LOOP ENDED 0"));
+    QCOMPARE(result.exitCode, 1);
     QVERIFY(!result.toolStarted);
     QVERIFY(result.boxes.isEmpty());
-    QVERIFY(!result.log().contains("CAPTION"));
+    QVERIFY(scenario.outsideUnchanged());
 }
 
 void TestUpdateRun::threeFilesInOrder()
@@ -298,6 +319,8 @@ void TestUpdateRun::closingAfterAStallIsNoSuccess()
     QVERIFY(result.hasLine("EVENT LOOP ENDED 0"));
     QVERIFY(result.exitCode != 0);
     QVERIFY(!result.toolStarted);
+    QCOMPARE(result.lines.filter("CAPTION ").last(),
+             QString("CAPTION Update failed: a file could not be saved."));
     QCOMPARE(scenario.installed("a.dll"), QByteArray("a"));
     QCOMPARE(scenario.installed("update.xml"), localManifest);
 }

@@ -14,12 +14,21 @@
 
 namespace {
 
+QString count(qint64 number, const QString &singular, const QString &plural)
+{
+    return QString::number(number) + " " + (number == 1 ? singular : plural);
+}
+
+QString mebibytes(qint64 bytes)
+{
+    return QString::number(static_cast<double>(bytes) / (1 << 20), 'f', 1);
+}
+
 DigestProgress progressOn(QTextStream &err)
 {
     return [&err](int filesDone, int fileCount, qint64 bytesDone, qint64 bytesTotal) {
-        const qint64 mebibyte = 1 << 20;
-        err << "\rhashing and signing: " << filesDone << "/" << fileCount << " files, "
-            << bytesDone / mebibyte << "/" << bytesTotal / mebibyte << " MiB";
+        err << "\rhashing and signing: " << filesDone << " of " << count(fileCount, "file", "files")
+            << ", " << mebibytes(bytesDone) << " of " << mebibytes(bytesTotal) << " MiB";
         if (filesDone == fileCount)
             err << "\n";
         err.flush();
@@ -71,6 +80,20 @@ QString fileVersionFor(const QString &name, const QString &md5, const QString &v
         !versionProblem(before.value()).isNull())
         return version;
     return before.value();
+}
+
+// Installations would fetch nothing and delete nothing, and still take the release for a newer
+// one: more often a release folder that was not updated than a release meant that way.
+bool nothingChanged(const QList<ManifestEntry> &entries, const QString &version,
+                    const PreviousRelease &previous)
+{
+    if (entries.size() != previous.files.size())
+        return false;
+    for (const ManifestEntry &entry : entries) {
+        if (!previous.files.contains(entry.name) || entry.version == version)
+            return false;
+    }
+    return true;
 }
 
 void reportChanges(const QList<ManifestEntry> &entries, const QString &version,
@@ -176,6 +199,13 @@ int runMake(const QMap<QString, QString> &options, QTextStream &out, QTextStream
                         digest.signature});
     }
     warnOfUncoveredBytes(names, digests, err);
+    if (previous.given && !options.contains("allow-unchanged") &&
+        nothingChanged(entries, version, previous))
+        return refuse(err, shown(releaseDir),
+                      "nothing is new, changed or dropped since " + previous.version + " (" +
+                          shown(options.value("previous")) +
+                          "), so installations would fetch nothing; give --allow-unchanged to "
+                          "publish it all the same");
 
     // Written whole or not at all: a half-written manifest on a server stops every installation.
     const QByteArray xml = manifestXml(server, version, entries);
@@ -186,6 +216,7 @@ int runMake(const QMap<QString, QString> &options, QTextStream &out, QTextStream
     warnOfPlainHttp(err, "--server " + server, server);
     if (previous.given)
         reportChanges(entries, version, previous, out);
-    out << shown(outputPath) << ": version " << version << ", " << entries.size() << " files\n";
+    out << shown(outputPath) << ": version " << version << ", "
+        << count(entries.size(), "file", "files") << "\n";
     return PublisherSuccess;
 }

@@ -22,7 +22,7 @@ Exit status: 0 done, 1 refused or a check failed, 2 wrong usage.
 
 const char makeUsage[] =
     R"(Usage: corvantile-publish make --release DIR --server URL --version X.Y.Z --key PRIVATE.pem
-                               [--previous OLD.xml] [--output FILE]
+                               [--previous OLD.xml [--allow-unchanged]] [--output FILE]
 
 Writes the update manifest of the release in DIR: every regular file below DIR, named by its
 path relative to DIR with "/" separators, with its file version, its MD5 digest (as
@@ -37,6 +37,8 @@ A file with bytes after a 0x1A gets a warning: its digest and signature do not c
   --previous OLD.xml  the manifest of the release before: a file whose digest did not change
                       keeps its file version there, so installations do not fetch it again;
                       a changed or new file gets --version, which must be newer than OLD.xml's
+  --allow-unchanged   publish even when nothing is new, changed or dropped since OLD.xml
+                      (refused without it: installations would fetch nothing)
   --output FILE       where to write the manifest (default: DIR/update.xml)
   -h, --help          show this help
 
@@ -67,12 +69,15 @@ struct Command
     QStringList options;
     QStringList required;
     const char *usage;
+    // Options that take no value.
+    QStringList flags = {};
 };
 
 const Command makeCommand{"make",
                           {"release", "server", "version", "key", "previous", "output"},
                           {"release", "server", "version", "key"},
-                          makeUsage};
+                          makeUsage,
+                          {"allow-unchanged"}};
 const Command verifyCommand{"verify", {"release", "key"}, {"release", "key"}, verifyUsage};
 
 int usageError(QTextStream &err, const Command *command, const QString &message)
@@ -101,13 +106,21 @@ bool parseOptions(const Command &command, const QStringList &arguments,
             value = name.mid(equals + 1);
             name.truncate(equals);
         }
-        if (!command.options.contains(name)) {
+        if (!command.options.contains(name) && !command.flags.contains(name)) {
             *error = "unknown option --" + name;
             return false;
         }
         if (values->contains(name)) {
             *error = "--" + name + " is given twice";
             return false;
+        }
+        if (command.flags.contains(name)) {
+            if (equals >= 0) {
+                *error = "--" + name + " takes no value";
+                return false;
+            }
+            values->insert(name, QString());
+            continue;
         }
         if (equals < 0) {
             if (i + 1 >= arguments.size() || arguments.at(i + 1).startsWith("--")) {

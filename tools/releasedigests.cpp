@@ -25,7 +25,8 @@ int workerCount(int fileCount)
 
 } // namespace
 
-bool digestFile(const QString &path, FileDigest *digest, QString *error)
+bool digestFile(const QString &path, FileDigest *digest, QString *error,
+                const std::function<void(std::size_t)> &onRead)
 {
     *digest = FileDigest();
     digest->size = QFileInfo(path).size();
@@ -37,7 +38,7 @@ bool digestFile(const QString &path, FileDigest *digest, QString *error)
         return false;
     }
     Md5Context context;
-    const Md5Coverage coverage = context.updateFromStream(stream);
+    const Md5Coverage coverage = context.updateFromStream(stream, onRead);
     const auto covered = static_cast<qint64>(coverage.coveredBytes);
     if (coverage.endedAtMark)
         digest->endOfFileMark = covered;
@@ -83,9 +84,16 @@ std::vector<SignedDigest> digestAndSign(const QStringList &paths, const ReleaseS
     auto work = [&] {
         for (int i = next++; i < count; i = next++) {
             SignedDigest &result = results[static_cast<std::size_t>(i)];
-            if (digestFile(paths.at(i), &result.file, &result.error))
+            qint64 counted = 0;
+            const auto onRead = [&counted, &bytesDone](std::size_t length) {
+                counted += static_cast<qint64>(length);
+                bytesDone += static_cast<qint64>(length);
+            };
+            if (digestFile(paths.at(i), &result.file, &result.error, onRead))
                 signer.sign(result.file.md5, &result.signature, &result.error);
-            bytesDone += sizes[static_cast<std::size_t>(i)];
+            // A digest that ends at a 0x1A, or a read that fails, leaves part of the file unread:
+            // the count still comes to the file's size.
+            bytesDone += sizes[static_cast<std::size_t>(i)] - counted;
             if (++done == count) {
                 const std::lock_guard<std::mutex> lock(mutex);
                 allDone.notify_all();

@@ -27,7 +27,9 @@ struct FileDigest
 // Reads and hashes one file. A file that cannot be opened, or whose bytes do not come to the size
 // the file system gave, has no digest: md5OfFile would give the digest of what it got, the empty
 // input's for a file it could not open, and that is not the file's.
-bool digestFile(const QString &path, FileDigest *digest, QString *error = nullptr);
+// `onRead` is told the size of every read as it comes.
+bool digestFile(const QString &path, FileDigest *digest, QString *error = nullptr,
+                const std::function<void(std::size_t)> &onRead = nullptr);
 
 // What the publisher is told about a file whose digest does not cover it whole.
 QString uncoveredBytesNote(const FileDigest &digest);
@@ -41,6 +43,7 @@ struct SignedDigest
 };
 
 // Called on the calling thread a few times a second while files are hashed, and once at the end.
+// The bytes advance as files are read, within a large file too.
 using DigestProgress =
     std::function<void(int filesDone, int fileCount, qint64 bytesDone, qint64 bytesTotal)>;
 

@@ -1,5 +1,7 @@
 #include "app/widget.h"
 
+#include "ui_widget.h"
+
 #include <QDesktopServices>
 #include <QMessageBox>
 #include <QUrl>
@@ -7,7 +9,8 @@
 #include <cstdlib>
 
 // A run ends the process itself, from inside a slot: with the tool started, or with a box that
-// says why it stopped.
+// says why it stopped. A run that cannot go on and has no ending (stopRun) says why in the
+// caption and waits for the user to close the window.
 
 void Widget::launchTool()
 {
@@ -28,4 +31,12 @@ void Widget::endRunWithMessage(const QString &text)
 void Widget::showMessage(const QString &text)
 {
     QMessageBox::information(this, "CorvantileUpdate", text);
+}
+
+void Widget::stopRun(const QString &caption)
+{
+    // Whoever sees the window sees no debug line: the caption must not go on saying that the
+    // update is under way.
+    ui->tipLabel->setText(caption);
+    runStopped = true;
 }

@@ -33,6 +33,11 @@ void Widget::httpFinished()
     const QByteArray body = reply->readAll();
     if (failed || !parseManifest(serverManifest, body)) {
         qDebug() << "get serverXml error.";
+        // Without an HTTP status no server answered at all.
+        const bool unanswered =
+            failed && !reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid();
+        stopRun(unanswered ? tr("Update failed: cannot reach the server.")
+                           : tr("Update failed: bad reply from the server."));
         return;
     }
 

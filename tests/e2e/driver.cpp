@@ -37,7 +37,9 @@ public:
     void watchCaption(QLabel *label)
     {
         caption = label;
-        lastCaption = label->text();
+        // The form's caption: a run that stops in the constructor has already replaced it.
+        lastCaption = QCoreApplication::translate("Widget", "钱包更新中...");
+        reportCaptionChange();
     }
 
     void reportCaptionChange()

@@ -42,6 +42,13 @@ UpdateScenario::~UpdateScenario()
 
 bool UpdateScenario::startServer()
 {
+    // Every scenario signs with the development key: with another key embedded, every download
+    // would fail its signature check, for no fault of the updater.
+    const QString keyProblem = developmentKeyProblem();
+    if (!keyProblem.isNull()) {
+        qWarning("%s", qPrintable(keyProblem));
+        return false;
+    }
     server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     server.start("python3",
                  {CORVANTILE_FIXTURE_SERVER, releasePath(), root.filePath("fixture/faults.json"),
