@@ -267,6 +267,7 @@ void TestPublishRoundTrip::updateOverHttpsChecksTheServer()
     } else {
         const RunResult result = scenario.runAndCloseAfter("get serverXml error.");
         QVERIFY2(result.hasLine("get serverXml error."), qPrintable(result.log()));
+        QCOMPARE(result.exitCode, 1);
         QVERIFY(!result.toolStarted);
         // The handshake failed: not even the manifest was asked for.
         QVERIFY2(nginx.requests().isEmpty(), qPrintable(nginx.requests().join('\n')));
