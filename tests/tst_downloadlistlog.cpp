@@ -21,12 +21,24 @@ void capture(QtMsgType, const QMessageLogContext &, const QString &message)
     captured.append(message);
 }
 
-// The line as the plain debug stream writes it, for comparison.
+// The line as the plain debug stream writes it, for comparison: the whole list up to a hundred
+// entries, beyond that the first hundred and one entry that counts the rest.
 QString expectedLine(const QStringList &remaining)
 {
+    QStringList shown = remaining.mid(0, 100);
+    if (remaining.size() > 100)
+        shown.append(QString::fromUtf8("\u2026 and %1 more").arg(remaining.size() - 100));
     captured.clear();
-    qDebug() << "downlist : " << remaining;
+    qDebug() << "downlist : " << shown;
     return captured.value(0);
+}
+
+QStringList numberedEntries(int count)
+{
+    QStringList entries;
+    for (int i = 0; i < count; ++i)
+        entries.append(QString("http://h/data/file%1.bin").arg(i, 5, 10, QChar('0')));
+    return entries;
 }
 
 } // namespace
@@ -41,6 +53,10 @@ void TestDownloadListLog::everyLineAsTheDebugStreamWritesIt_data()
         << QStringList{"http://h/say \"hi\".txt", "http://h/sub\\file.dll", "http://h/tab\there"};
     QTest::newRow("outside Latin-1") << QStringList{QString::fromUtf8("http://h/数据/钱包.dat"),
                                                     QString::fromUtf8("http://h/é")};
+    QTest::newRow("100 entries, every line in full") << numberedEntries(100);
+    QTest::newRow("101 entries, the first line shows 100 and counts 1 more")
+        << numberedEntries(101);
+    QTest::newRow("2,500 entries, no line longer than 100 and the count") << numberedEntries(2500);
 }
 
 void TestDownloadListLog::everyLineAsTheDebugStreamWritesIt()

@@ -6,10 +6,11 @@
 #include <QVector>
 
 // Writes the "downlist : " log line, which lists the files still to fetch in the debug stream's
-// list form, once per file. The queue only ever takes entries from the front of the planned list,
-// so every line is a tail of the first one: the entries are formatted once, when the list is
-// planned, instead of once per line (thousands of files would otherwise cost quadratic time in
-// quoting alone).
+// list form, once per file. A queue longer than a hundred entries shows its first hundred and one
+// last entry that says how many are left out. The queue only ever takes entries from the front of
+// the planned list, so every line is a tail of the first one: the entries are formatted once, when
+// the list is planned, instead of once per line (thousands of files would otherwise cost quadratic
+// time in quoting alone).
 class DownloadListLog
 {
 public:
