@@ -20,6 +20,7 @@ void writeFile(const QString &path, const QByteArray &content);
 // Empty when the file cannot be read.
 QByteArray readFile(const QString &path);
 QString md5Of(const QByteArray &bytes);
+QString sha256Of(const QByteArray &bytes);
 
 // A manifest as installations read it, with the file names in the order they stand.
 struct ManifestSummary
@@ -29,6 +30,8 @@ struct ManifestSummary
     FileTable files;
     QMap<QString, QString> digests;
     QMap<QString, QString> signatures;
+    QMap<QString, QString> sha256Digests;
+    QMap<QString, QString> sha256Signatures;
     QStringList namesInOrder;
 };
 

@@ -138,7 +138,8 @@ void checkRefused(const PublisherOutcome &outcome, const QString &release, const
     QVERIFY(!QFile::exists(release + "/update.xml"));
 }
 
-QString fileElement(const QString &name, const QString &signature)
+// An entry for a file holding "abc": the digests are the RFC 1321 and FIPS 180-2 test values.
+QString fileElement(const QString &name, const QString &signature, const QString &sha256Signature)
 {
     return "        <File>\n"
            "            <Name>" +
@@ -149,6 +150,11 @@ QString fileElement(const QString &name, const QString &signature)
            "            <Signature>" +
            signature +
            "</Signature>\n"
+           "            "
+           "<SHA256>ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad</SHA256>\n"
+           "            <SHA256Signature>" +
+           sha256Signature +
+           "</SHA256Signature>\n"
            "        </File>\n";
 }
 
@@ -507,13 +513,16 @@ private slots:
         QCOMPARE(outcome.out, release + "/update.xml: version 2.5.0, 2 files\n");
         const ManifestSummary manifest = summaryOf(release + "/update.xml");
         const QString signature = manifest.signatures.value("bin/a.dll");
+        const QString sha256Signature = manifest.sha256Signatures.value("bin/a.dll");
         QVERIFY(!signature.isEmpty());
+        QVERIFY(!sha256Signature.isEmpty() && sha256Signature != signature);
         // The same content gives the same digest and so the same signature.
         QCOMPARE(manifest.signatures.value("B&B.txt"), signature);
         QCOMPARE(manifestTextIn(release),
                  "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Update>\n    <UpdateServer>" +
                      server + "</UpdateServer>\n    <Version>2.5.0</Version>\n    <Files>\n" +
-                     fileElement("B&amp;B.txt", signature) + fileElement("bin/a.dll", signature) +
+                     fileElement("B&amp;B.txt", signature, sha256Signature) +
+                     fileElement("bin/a.dll", signature, sha256Signature) +
                      "    </Files>\n</Update>\n");
     }
 
@@ -559,6 +568,12 @@ private slots:
             QVERIFY2(checkSignatureWithKey(signature, digest, developmentPublic.constData()),
                      qPrintable(name));
             QVERIFY2(!checkSignatureWithKey(signature, digest, otherPublic.constData()),
+                     qPrintable(name));
+            // Every byte, as it lies on disk, whatever CR LF or 0x1A it holds.
+            const QString sha256 = manifest.sha256Digests.value(name);
+            QCOMPARE(sha256, sha256Of(readFile(release + "/" + name)));
+            QVERIFY2(checkSignatureWithKey(manifest.sha256Signatures.value(name), sha256,
+                                           developmentPublic.constData()),
                      qPrintable(name));
         }
     }
@@ -626,6 +641,7 @@ private slots:
         writeFile(release + "/config.txt", "a=1\n");
         writeFile(release + "/plugin.dll", "plugin 1");
         writeFile(release + "/dropped.txt", "only in 1.0.0");
+        writeFile(release + "/marked.dll", "MZ\x1a code 1");
         QCOMPARE(
             publish(makeArguments(release, "1.0.0") << "--output" << root.filePath("1.0.0.xml"))
                 .status,
@@ -638,21 +654,25 @@ private slots:
                                                     << "--output" << root.filePath("1.1.0.xml"));
         QVERIFY2(second.status == PublisherSuccess, qPrintable(second.err));
         QCOMPARE(second.out, "changed  plugin.dll\nnew      sub/added.txt\ndropped  dropped.txt\n"
-                             "1 new, 1 changed, 2 unchanged, 1 dropped since 1.0.0\n" +
-                                 root.filePath("1.1.0.xml") + ": version 1.1.0, 4 files\n");
+                             "1 new, 1 changed, 3 unchanged, 1 dropped since 1.0.0\n" +
+                                 root.filePath("1.1.0.xml") + ": version 1.1.0, 5 files\n");
         QCOMPARE(summaryOf(root.filePath("1.1.0.xml")).files,
                  (FileTable{{"config.txt", "1.0.0"},
+                            {"marked.dll", "1.0.0"},
                             {"plugin.dll", "1.1.0"},
                             {"same.dll", "1.0.0"},
                             {"sub/added.txt", "1.1.0"}}));
-        // A file keeps the version its last change gave it, not the previous release's. CR LF in
-        // place of LF leaves the digest, and so the version, as it was.
+        // A file keeps the version its last change gave it, not the previous release's. Changes
+        // the text-mode digest does not see count too: CR LF in place of LF, and a byte after
+        // the first 0x1A.
         writeFile(release + "/config.txt", "a=1\r\n");
+        writeFile(release + "/marked.dll", "MZ\x1a code 2");
         writeFile(release + "/same.dll", "changed at last");
         const PublisherOutcome third =
             publish(makeArguments(release, "1.2.0") << "--previous" << root.filePath("1.1.0.xml"));
         QVERIFY2(third.status == PublisherSuccess, qPrintable(third.err));
-        QCOMPARE(summaryOf(release + "/update.xml").files, (FileTable{{"config.txt", "1.0.0"},
+        QCOMPARE(summaryOf(release + "/update.xml").files, (FileTable{{"config.txt", "1.2.0"},
+                                                                      {"marked.dll", "1.2.0"},
                                                                       {"plugin.dll", "1.1.0"},
                                                                       {"same.dll", "1.2.0"},
                                                                       {"sub/added.txt", "1.1.0"}}));
@@ -679,8 +699,9 @@ private slots:
         QTest::addColumn<QByteArray>("digested");
         QTest::addColumn<QString>("warning");
         const QString note = tool + "warning: bin/file.dll: only the first %1 of %2 bytes are "
-                                    "covered by its digest and signature (a 0x1A byte ends the "
-                                    "text-mode digest)\n";
+                                    "covered by its MD5 digest and signature (a 0x1A byte ends "
+                                    "the text-mode digest); its SHA256 digest and signature "
+                                    "cover every byte for updaters that check them\n";
         const QByteArray code("MZ\x1a code after the mark");
         QTest::newRow("0x1A before the end: the bytes after it are not covered")
             << code << QByteArray("MZ") << note.arg(2).arg(code.size());
@@ -710,9 +731,10 @@ private slots:
         writeFile(release + "/plain.txt", "no mark in here");
         const PublisherOutcome made = publish(makeArguments(release));
         QVERIFY2(made.status == PublisherSuccess, qPrintable(made.err));
-        const QString hint = tool + "hint: installations cannot tell if those bytes were changed "
-                                    "on the way; serve the release over HTTPS so that nobody "
-                                    "between the server and them can change them\n";
+        const QString hint = tool + "hint: installations whose updater predates SHA256 cannot "
+                                    "tell if those bytes were changed on the way; serve the "
+                                    "release over HTTPS so that nobody between the server and "
+                                    "them can change them\n";
         QCOMPARE(made.err, warning.isEmpty() ? QString() : warning + hint);
         QCOMPARE(summaryOf(release + "/update.xml").digests.value("bin/file.dll"), md5Of(digested));
         // verify says the same of the file, once, and passes it: installations accept it too.
@@ -749,8 +771,15 @@ private slots:
         textTable(
             {"change", "name", "line"},
             {{"altered file", "alter", "tool.exe", "MD5 MISMATCH   \"tool.exe\" (listed "},
-             {"byte after 0x1A changed: not seen, as installations do not see it", "after eof",
-              "data/eof.bin", "ok             \"data/eof.bin\""},
+             {"byte after 0x1A changed: only the SHA-256 sees it", "after eof", "data/eof.bin",
+              "SHA256 MISMATCH \"data/eof.bin\" (listed " + sha256Of("before\x1a") + ", file " +
+                  sha256Of("before\x1a and something else") + ")"},
+             {"SHA-256 signature over the MD5 text", "md5 signature as sha256 signature",
+              "tool.exe",
+              "BAD SHA256 SIGNATURE \"tool.exe\" (it does not open to the listed SHA256 with "
+              "this key)"},
+             {"SHA-256 signature removed", "drop sha256 signature", "tool.exe",
+              "BAD SHA256 SIGNATURE \"tool.exe\" (none listed)"},
              {"missing file", "delete", "text/readme.txt", "MISSING        \"text/readme.txt\""},
              {"wrong key", "other key", "tool.exe", badSignature},
              {"another file's signature", "swap signatures", "tool.exe", badSignature},
@@ -784,6 +813,13 @@ private slots:
                                  manifest.signatures.value("text/readme.txt"));
         else if (change == "drop signature")
             manifestText.replace("<Signature>" + manifest.signatures.value(name) + "</Signature>",
+                                 "");
+        else if (change == "md5 signature as sha256 signature")
+            manifestText.replace(manifest.sha256Signatures.value(name),
+                                 manifest.signatures.value(name));
+        else if (change == "drop sha256 signature")
+            manifestText.replace("<SHA256Signature>" + manifest.sha256Signatures.value(name) +
+                                     "</SHA256Signature>",
                                  "");
         else if (change == "drop digest")
             manifestText.replace("<MD5>" + manifest.digests.value(name) + "</MD5>", "");

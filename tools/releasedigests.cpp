@@ -2,6 +2,7 @@
 
 #include "integrity/md5context.h"
 #include "integrity/platformfile.h"
+#include "integrity/sha256context.h"
 #include "release/filenames.h"
 #include "tools/releasesigner.h"
 
@@ -36,31 +37,44 @@ bool digestFile(const QString &path, FileDigest *digest, QString *error)
             *error = "cannot read it: " + QString::fromStdString(reason);
         return false;
     }
+    // One read for both digests: the SHA-256 takes the raw bytes as the MD5's reads go by, and
+    // the reading goes on past a 0x1A for it alone.
     Md5Context context;
-    const Md5Coverage coverage = context.updateFromStream(stream);
-    const auto covered = static_cast<qint64>(coverage.coveredBytes);
+    Sha256Context sha256;
+    const Md5Coverage coverage = context.updateFromStream(stream, &sha256);
     if (coverage.endedAtMark)
-        digest->endOfFileMark = covered;
-    // Without a mark the digest reads to the end, so every byte the file system counts must have
-    // come; fewer is a read that failed, more or fewer a file that changed while it was read.
-    if (coverage.readFailed || (!coverage.endedAtMark && covered != digest->size)) {
+        digest->endOfFileMark = static_cast<qint64>(coverage.coveredBytes);
+    // Every byte the file system counts must have come; fewer is a read that failed, more or
+    // fewer a file that changed while it was read.
+    const auto bytesRead = static_cast<qint64>(coverage.bytesRead);
+    if (coverage.readFailed || bytesRead != digest->size) {
         if (error)
             *error = QString("cannot read it whole: %1 of %2 bytes came; it changed while it "
                              "was read, or reading failed")
-                         .arg(covered)
+                         .arg(bytesRead)
                          .arg(digest->size);
         return false;
     }
     digest->md5 = context.hexDigest();
+    digest->sha256 = sha256.hexDigest();
+    if (digest->sha256.empty()) {
+        if (error)
+            *error = "cannot compute its SHA-256";
+        return false;
+    }
     return true;
 }
 
-QString uncoveredBytesNote(const FileDigest &digest)
+QString uncoveredBytesNote(const FileDigest &digest, bool sha256Listed)
 {
-    return QString("only the first %1 of %2 bytes are covered by its digest and signature (a "
-                   "0x1A byte ends the text-mode digest)")
-        .arg(digest.endOfFileMark)
-        .arg(digest.size);
+    const QString note = QString("only the first %1 of %2 bytes are covered by its MD5 digest and "
+                                 "signature (a 0x1A byte ends the text-mode digest)")
+                             .arg(digest.endOfFileMark)
+                             .arg(digest.size);
+    if (!sha256Listed)
+        return note + "; the manifest lists no SHA256 for it, which would cover them";
+    return note + "; its SHA256 digest and signature cover every byte for updaters that check "
+                  "them";
 }
 
 std::vector<SignedDigest> digestAndSign(const QStringList &paths, const ReleaseSigner &signer,
@@ -83,8 +97,9 @@ std::vector<SignedDigest> digestAndSign(const QStringList &paths, const ReleaseS
     auto work = [&] {
         for (int i = next++; i < count; i = next++) {
             SignedDigest &result = results[static_cast<std::size_t>(i)];
-            if (digestFile(paths.at(i), &result.file, &result.error))
-                signer.sign(result.file.md5, &result.signature, &result.error);
+            if (digestFile(paths.at(i), &result.file, &result.error) &&
+                signer.sign(result.file.md5, &result.signature, &result.error))
+                signer.sign(result.file.sha256, &result.sha256Signature, &result.error);
             bytesDone += sizes[static_cast<std::size_t>(i)];
             if (++done == count) {
                 const std::lock_guard<std::mutex> lock(mutex);

@@ -11,16 +11,17 @@
 
 class ReleaseSigner;
 
-// A file read once: its text-mode MD5 as installations compute it (md5OfFile), and how much of
-// the file that digest covers.
+// A file read once: its text-mode MD5 as installations compute it (md5OfFile), how much of the
+// file that digest covers, and the SHA-256 of all its bytes (sha256OfFile).
 struct FileDigest
 {
     std::string md5;
+    std::string sha256;
     qint64 size = 0;
     // Offset of the first byte 0x1A, where the digest stops reading; -1 when the file holds none.
     qint64 endOfFileMark = -1;
 
-    // Bytes follow the 0x1A that ends the digest: neither the digest nor the signature sees them.
+    // Bytes follow the 0x1A that ends the MD5 digest: neither it nor its signature sees them.
     bool hasUncoveredBytes() const { return endOfFileMark >= 0 && endOfFileMark + 1 < size; }
 };
 
@@ -29,13 +30,15 @@ struct FileDigest
 // input's for a file it could not open, and that is not the file's.
 bool digestFile(const QString &path, FileDigest *digest, QString *error = nullptr);
 
-// What the publisher is told about a file whose digest does not cover it whole.
-QString uncoveredBytesNote(const FileDigest &digest);
+// What the publisher is told about a file whose MD5 digest does not cover it whole; whether the
+// manifest lists its SHA-256, which does, decides how much that matters.
+QString uncoveredBytesNote(const FileDigest &digest, bool sha256Listed);
 
 struct SignedDigest
 {
     FileDigest file;
     QString signature;
+    QString sha256Signature;
     // Why the file could not be read or signed; null when it was.
     QString error;
 };
@@ -44,9 +47,9 @@ struct SignedDigest
 using DigestProgress =
     std::function<void(int filesDone, int fileCount, qint64 bytesDone, qint64 bytesTotal)>;
 
-// The digest (digestFile) and the signature of every file, in the order of `paths`. Files are
-// shared out over all cores: each is read and hashed on its own, and signing a digest costs as
-// much as hashing a small file.
+// The digests (digestFile) and the signatures of both of every file, in the order of `paths`.
+// Files are shared out over all cores: each is read and hashed on its own, and signing a digest
+// costs as much as hashing a small file.
 std::vector<SignedDigest> digestAndSign(const QStringList &paths, const ReleaseSigner &signer,
                                         const DigestProgress &progress = DigestProgress());
 
