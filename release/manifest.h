@@ -36,9 +36,10 @@ struct ManifestEntry
 constexpr int maximumManifestDepth = 4096;
 
 // The server's manifest is held whole in memory to be parsed: an answer that never ends would
-// take all of it. A release of 100,000 files signed with a 2048-bit key is some 45 MiB; real
-// ones are a few hundred kilobytes.
-constexpr qint64 maximumManifestSize = 64 * 1024 * 1024;
+// take all of it. With both digests and both signatures, a release of 100,000 files is some
+// 95 MiB signed with a 2048-bit key and 125 MiB with a 3072-bit one (updaters from before
+// SHA256 stop at 64 MiB, about half of that); real ones are a few hundred kilobytes.
+constexpr qint64 maximumManifestSize = 160 * 1024 * 1024;
 
 // Parses a manifest, local or the server's, into the document. False, and an empty document, when
 // the content is not well-formed XML or is nested deeper than maximumManifestDepth; `error`, when
