@@ -44,8 +44,8 @@ void parseAndReadTable(benchmark::State &state)
     for (auto _ : state) {
         QDomDocument document;
         document.setContent(manifest());
-        TextMap digests;
-        TextMap signatures;
+        QMap<QString, QString> digests;
+        QMap<QString, QString> signatures;
         benchmark::DoNotOptimize(readFileTable(document, &digests, &signatures));
     }
 }
@@ -55,8 +55,8 @@ void readTableOnly(benchmark::State &state)
     QDomDocument document;
     document.setContent(manifest());
     for (auto _ : state) {
-        TextMap digests;
-        TextMap signatures;
+        QMap<QString, QString> digests;
+        QMap<QString, QString> signatures;
         benchmark::DoNotOptimize(readFileTable(document, &digests, &signatures));
     }
 }
