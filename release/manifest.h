@@ -26,7 +26,8 @@ struct ManifestEntry
     // Text-mode MD5: up to the first 0x1A, CR LF read as LF.
     QString md5;
     QString signature;
-    // SHA-256 of every raw byte of the file, and its signature made as `signature` is.
+    // SHA-256 of every raw byte of the file, and its signature made as `signature` is. Their
+    // initialisers let an entry written with its first four texts leave them empty.
     QString sha256 = QString();
     QString sha256Signature = QString();
 };
