@@ -175,6 +175,11 @@ void TestVerification::outcome_data()
     entry.sha256Signature.clear();
     QTest::newRow("SHA-256 elements absent: checked as before")
         << entry << changedAfterMark << TagRenames() << QString() << md5Checked;
+    entry = signedEntry("tool.dll", program);
+    entry.md5.clear();
+    entry.signature.clear();
+    QTest::newRow("SHA-256 without MD5: checked alone")
+        << entry << program << TagRenames() << QString() << QStringList(allChecked.mid(2));
     QTest::newRow("SHA-256 elements misnamed: ignored")
         << signedEntry("tool.dll", program) << changedAfterMark
         << TagRenames{{"SHA256", "Sha256"}, {"SHA256Signature", "SHA256signature"}} << QString()
