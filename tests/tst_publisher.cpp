@@ -676,6 +676,15 @@ private slots:
                                                                       {"plugin.dll", "1.1.0"},
                                                                       {"same.dll", "1.2.0"},
                                                                       {"sub/added.txt", "1.1.0"}}));
+        // Signatures of unchanged files are taken over only where they open with the key that
+        // signs now: after a change of key, every file is signed anew.
+        const PublisherOutcome rekeyed = publish(
+            {"make", "--release", release, "--server", server, "--version", "1.3.0", "--key",
+             testDataPath("keys/other_private.pem"), "--previous", release + "/update.xml"});
+        QVERIFY2(rekeyed.status == PublisherSuccess, qPrintable(rekeyed.err));
+        const PublisherOutcome verified =
+            publish(verifyArguments(release, testDataPath("keys/other_public.pem")));
+        QVERIFY2(verified.status == PublisherSuccess, qPrintable(verified.out));
     }
 
     void progressOnlyWhenAsked()

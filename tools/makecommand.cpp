@@ -32,7 +32,20 @@ struct PreviousRelease
     QString version;
     FileTable files;
     QMap<QString, QString> digests;
+    QMap<QString, QString> signatures;
     QMap<QString, QString> sha256Digests;
+    QMap<QString, QString> sha256Signatures;
+
+    // What it lists for each of `names`, in their order.
+    std::vector<ListedSignatures> listedFor(const QStringList &names) const
+    {
+        std::vector<ListedSignatures> listed;
+        listed.reserve(static_cast<std::size_t>(names.size()));
+        for (const QString &name : names)
+            listed.push_back({digests.value(name), signatures.value(name),
+                              sha256Digests.value(name), sha256Signatures.value(name)});
+        return listed;
+    }
 };
 
 int readPrevious(const QString &path, const QString &version, PreviousRelease *previous,
@@ -48,8 +61,8 @@ int readPrevious(const QString &path, const QString &version, PreviousRelease *p
         return refuse(err, "--version " + version,
                       "it is not newer than " + quoted(previous->version) + ", the version of " +
                           shown(path));
-    previous->files =
-        readFileTable(document, &previous->digests, nullptr, &previous->sha256Digests, nullptr);
+    previous->files = readFileTable(document, &previous->digests, &previous->signatures,
+                                    &previous->sha256Digests, &previous->sha256Signatures);
     return PublisherSuccess;
 }
 
@@ -170,9 +183,13 @@ int runMake(const QMap<QString, QString> &options, QTextStream &out, QTextStream
         return treeStatus;
 
     const QStringList names = tree.files.keys();
+    // A file whose digests did not change keeps the signatures the previous release gave it,
+    // where they open with this key: signing many small files again would cost far more than
+    // hashing them.
     const std::vector<SignedDigest> digests =
         digestAndSign(tree.files.values(), signer,
-                      progress == PublisherProgress::Shown ? progressOn(err) : DigestProgress());
+                      progress == PublisherProgress::Shown ? progressOn(err) : DigestProgress(),
+                      previous.listedFor(names));
 
     QList<ManifestEntry> entries;
     for (int i = 0; i < names.size(); ++i) {

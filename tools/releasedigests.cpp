@@ -24,6 +24,18 @@ int workerCount(int fileCount)
     return std::max(1, std::min({cores > 0 ? cores : 1, 16, fileCount}));
 }
 
+// The listed signature where it opens to `digest` with the signer's key, or a new one.
+bool signOrTakeOver(const ReleaseSigner &signer, const std::string &digest, const QString &listed,
+                    const QString &listedSignature, QString *signature, QString *error)
+{
+    if (!listedSignature.isEmpty() && listed == QString::fromStdString(digest) &&
+        signer.opens(listedSignature, digest)) {
+        *signature = listedSignature;
+        return true;
+    }
+    return signer.sign(digest, signature, error);
+}
+
 } // namespace
 
 bool digestFile(const QString &path, FileDigest *digest, QString *error)
@@ -78,7 +90,8 @@ QString uncoveredBytesNote(const FileDigest &digest, bool sha256Listed)
 }
 
 std::vector<SignedDigest> digestAndSign(const QStringList &paths, const ReleaseSigner &signer,
-                                        const DigestProgress &progress)
+                                        const DigestProgress &progress,
+                                        const std::vector<ListedSignatures> &previous)
 {
     const int count = paths.size();
     std::vector<SignedDigest> results(static_cast<std::size_t>(count));
@@ -97,9 +110,14 @@ std::vector<SignedDigest> digestAndSign(const QStringList &paths, const ReleaseS
     auto work = [&] {
         for (int i = next++; i < count; i = next++) {
             SignedDigest &result = results[static_cast<std::size_t>(i)];
+            const ListedSignatures listed = static_cast<std::size_t>(i) < previous.size()
+                                                ? previous[static_cast<std::size_t>(i)]
+                                                : ListedSignatures();
             if (digestFile(paths.at(i), &result.file, &result.error) &&
-                signer.sign(result.file.md5, &result.signature, &result.error))
-                signer.sign(result.file.sha256, &result.sha256Signature, &result.error);
+                signOrTakeOver(signer, result.file.md5, listed.md5, listed.signature,
+                               &result.signature, &result.error))
+                signOrTakeOver(signer, result.file.sha256, listed.sha256, listed.sha256Signature,
+                               &result.sha256Signature, &result.error);
             bytesDone += sizes[static_cast<std::size_t>(i)];
             if (++done == count) {
                 const std::lock_guard<std::mutex> lock(mutex);

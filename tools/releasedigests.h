@@ -43,14 +43,27 @@ struct SignedDigest
     QString error;
 };
 
+// What the previous release lists for a file: its digests and their signatures. Empty texts
+// where it lists none.
+struct ListedSignatures
+{
+    QString md5;
+    QString signature;
+    QString sha256;
+    QString sha256Signature;
+};
+
 // Called on the calling thread a few times a second while files are hashed, and once at the end.
 using DigestProgress =
     std::function<void(int filesDone, int fileCount, qint64 bytesDone, qint64 bytesTotal)>;
 
 // The digests (digestFile) and the signatures of both of every file, in the order of `paths`.
 // Files are shared out over all cores: each is read and hashed on its own, and signing a digest
-// costs as much as hashing a small file.
+// costs as much as hashing a small file. `previous`, when given, holds what the previous release
+// lists for each path, in the same order: a listed signature is taken over where it opens with
+// the signer's key to the digest the file has now, which costs far less than signing again.
 std::vector<SignedDigest> digestAndSign(const QStringList &paths, const ReleaseSigner &signer,
-                                        const DigestProgress &progress = DigestProgress());
+                                        const DigestProgress &progress = DigestProgress(),
+                                        const std::vector<ListedSignatures> &previous = {});
 
 #endif // CORVANTILE_TOOLS_RELEASEDIGESTS_H
