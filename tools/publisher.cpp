@@ -55,8 +55,8 @@ download: its name, its MD5 and SHA256 digests and their signatures, opened with
 key. One line per listed file: ok, MISSING, UNREADABLE, MD5 MISMATCH, BAD SIGNATURE, SHA256
 MISMATCH, BAD SHA256 SIGNATURE, NO DIGEST or UNSAFE NAME; then a NOT LISTED line for every file
 in DIR that the manifest does not list (installations never fetch those, so they do not fail the
-check). A file with bytes after a 0x1A, which its
-MD5 digest does not cover, gets a warning on standard error; it does not fail the check.
+check). A file with bytes after a 0x1A, which its MD5 digest does not cover, gets a warning on
+standard error; it does not fail the check.
 
   --release DIR       the published release folder
   --key PUBLIC.pem    the RSA public key that installations embed (PEM)
