@@ -12,6 +12,7 @@
 #include <QWidget>
 
 #include <memory>
+#include <string>
 
 class MyProgressBar;
 class QFile;
@@ -65,6 +66,7 @@ private:
     void startNextDownload();
 
     // Verification and installation (verification.cpp)
+    void checkSha256(const QString &targetPath, const std::string &computed);
     bool installStagedFile(const QString &stagingPath, const QString &targetPath);
 
     // How a run ends (runend.cpp)
@@ -89,6 +91,10 @@ private:
     MyProgressBar *progressBar;
     QMap<QString, QString> fileDigests;
     QMap<QString, QString> fileSignatures;
+    // The SHA-256 of every raw byte of a file and its signature, from the server's entries that
+    // carry them: the MD5 digest stops at a file's first 0x1A, this one covers the rest as well.
+    QMap<QString, QString> fileSha256Digests;
+    QMap<QString, QString> fileSha256Signatures;
 
     // The manifest name of the file in flight, exactly as the server writes it: its digest and
     // signature are looked up under this name, not under the local path derived from it.

@@ -186,6 +186,21 @@ std::size_t applyTextRules(unsigned char *data, std::size_t length, bool atEnd, 
     return static_cast<std::size_t>(out - data);
 }
 
+// What follows the 0x1A that ended the text-mode digest goes to the raw digest alone, in reads as
+// large as suit it.
+void readRestRaw(std::ifstream &stream, RawBytesSink &rawBytes, Md5Coverage &coverage)
+{
+    constexpr std::size_t restReadSize = 64 * 1024;
+    unsigned char rest[restReadSize];
+    while (stream.good()) {
+        stream.read(reinterpret_cast<char *>(rest), static_cast<std::streamsize>(restReadSize));
+        const auto length = static_cast<std::size_t>(stream.gcount());
+        if (length > 0)
+            rawBytes.consumeRaw(rest, length);
+        coverage.bytesRead += length;
+    }
+}
+
 } // namespace
 
 Md5Context::Md5Context()
@@ -238,8 +253,7 @@ void Md5Context::update(const unsigned char *data, unsigned int length)
         std::memcpy(buffer, data, remaining);
 }
 
-Md5Coverage Md5Context::updateFromStream(std::ifstream &stream,
-                                         const std::function<void(std::size_t)> &onRead)
+Md5Coverage Md5Context::updateFromStream(std::ifstream &stream, RawBytesSink *rawBytes)
 {
     Md5Coverage coverage;
     if (stream.fail())
@@ -255,8 +269,10 @@ Md5Coverage Md5Context::updateFromStream(std::ifstream &stream,
         stream.read(reinterpret_cast<char *>(readArea), static_cast<std::streamsize>(readSize));
         std::size_t length = static_cast<std::size_t>(stream.gcount());
         moreToRead = length == readSize;
-        if (onRead)
-            onRead(length);
+        coverage.bytesRead += length;
+        // Before the text-mode rules change the bytes in place.
+        if (rawBytes && length > 0)
+            rawBytes->consumeRaw(readArea, length);
 
         const void *mark = std::memchr(readArea, endOfFileMark, length);
         if (mark) {
@@ -275,6 +291,8 @@ Md5Coverage Md5Context::updateFromStream(std::ifstream &stream,
         length = applyTextRules(start, length, !moreToRead, &carriedReturn);
         update(start, static_cast<unsigned int>(length));
     }
+    if (rawBytes && coverage.endedAtMark)
+        readRestRaw(stream, *rawBytes, coverage);
     coverage.readFailed = stream.bad();
     // ifstream::close() sets failbit itself when the file does not close cleanly.
     stream.close();

@@ -3,7 +3,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <iosfwd>
 #include <string>
 
@@ -16,6 +15,18 @@ struct Md5Coverage
     bool endedAtMark = false;
     // Reading failed before the end: the digest is of a part of the file.
     bool readFailed = false;
+    // Every byte read from the file: the covered ones and the 0x1A, and what follows it when a
+    // RawBytesSink asked for the rest of the file.
+    std::uint64_t bytesRead = 0;
+};
+
+// Takes a file's bytes as they are read, before the text-mode rules touch them. A digest of the
+// raw bytes rides on the read the text-mode digest makes anyway, so a file is read once for both.
+class RawBytesSink
+{
+public:
+    virtual ~RawBytesSink() = default;
+    virtual void consumeRaw(const unsigned char *data, std::size_t length) = 0;
 };
 
 // RFC 1321 MD5 of a downloaded file. The manifest's digests were made from files read in Windows
@@ -31,10 +42,10 @@ public:
     void update(const unsigned char *data, unsigned int length);
     // Reads the stream to its end, 1024 bytes at a time, and closes it. A stream that failed to
     // open is left alone, so a missing file hashes as empty input. Returns how much of the file the
-    // digest covers, so that a caller need not read the file again to find out. `onRead`, when
-    // given, is told the size of every read as it comes, so that a large file shows progress.
-    Md5Coverage updateFromStream(std::ifstream &stream,
-                                 const std::function<void(std::size_t)> &onRead = nullptr);
+    // digest covers, so that a caller need not read the file again to find out. With `rawBytes`,
+    // every byte read goes there as well, and reading goes on past a 0x1A to the end of the file
+    // for `rawBytes` alone; the MD5 digest is the same either way.
+    Md5Coverage updateFromStream(std::ifstream &stream, RawBytesSink *rawBytes = nullptr);
     // The digest of everything given so far. It is taken on a copy of the running state, so more
     // data may follow and a repeated call returns the same text.
     std::string hexDigest();

@@ -10,6 +10,7 @@
 struct bio_st;
 struct evp_pkey_st;
 struct evp_pkey_ctx_st;
+struct evp_md_ctx_st;
 
 struct BioFree
 {
@@ -24,8 +25,14 @@ struct PkeyContextFree
     void operator()(evp_pkey_ctx_st *context) const;
 };
 
+struct MdContextFree
+{
+    void operator()(evp_md_ctx_st *context) const;
+};
+
 using BioPointer = std::unique_ptr<bio_st, BioFree>;
 using PkeyPointer = std::unique_ptr<evp_pkey_st, PkeyFree>;
 using PkeyContextPointer = std::unique_ptr<evp_pkey_ctx_st, PkeyContextFree>;
+using MdContextPointer = std::unique_ptr<evp_md_ctx_st, MdContextFree>;
 
 #endif // CORVANTILE_INTEGRITY_OPENSSLHANDLES_H

@@ -19,12 +19,29 @@ QDomElement firstTopLevelElement(const QDomDocument &document, const QString &ta
     return QDomElement();
 }
 
-// The first four child nodes of an entry, by position; a missing position stays null.
-void takeEntryPositions(const QDomNode &entry, QDomNode positions[4])
+// The positions of an entry that are read: name, version, MD5, Signature, SHA256,
+// SHA256Signature.
+constexpr int entryPositions = 6;
+
+// The first child nodes of an entry, by position; a missing position stays null.
+void takeEntryPositions(const QDomNode &entry, QDomNode positions[entryPositions])
 {
     QDomNode child = entry.firstChild();
-    for (int i = 0; i < 4 && !child.isNull(); ++i, child = child.nextSibling())
+    for (int i = 0; i < entryPositions && !child.isNull(); ++i, child = child.nextSibling())
         positions[i] = child;
+}
+
+// Records the text of a digest or signature position: only a non-empty text in an element of
+// exactly that name counts.
+void recordPosition(const QDomNode &position, const QString &tagName, const QString &name,
+                    QMap<QString, QString> *map)
+{
+    if (!map)
+        return;
+    const QDomElement element = position.toElement();
+    const QString text = element.text();
+    if (!text.isEmpty() && element.tagName() == tagName)
+        map->insert(name, text);
 }
 
 // QDomDocument builds and frees its tree recursively, a few stack frames per level: a document
@@ -134,12 +151,15 @@ QByteArray manifestXml(const QString &server, const QString &version,
     QDomElement table = document.createElement("Files");
     root.appendChild(table);
     for (const ManifestEntry &entry : entries) {
-        // Installations read an entry by position: name, version, MD5, Signature.
+        // Installations read an entry by position: name, version, MD5, Signature, and, where
+        // they know them, SHA256 and SHA256Signature.
         QDomElement file = document.createElement("File");
         appendTextElement(document, file, "Name", entry.name);
         appendTextElement(document, file, "Version", entry.version);
         appendTextElement(document, file, "MD5", entry.md5);
         appendTextElement(document, file, "Signature", entry.signature);
+        appendTextElement(document, file, "SHA256", entry.sha256);
+        appendTextElement(document, file, "SHA256Signature", entry.sha256Signature);
         table.appendChild(file);
     }
 
@@ -158,24 +178,23 @@ QString elementText(const QDomDocument &document, const QString &tagName)
 }
 
 FileTable readFileTable(const QDomDocument &document, QMap<QString, QString> *digests,
-                        QMap<QString, QString> *signatures)
+                        QMap<QString, QString> *signatures, QMap<QString, QString> *sha256Digests,
+                        QMap<QString, QString> *sha256Signatures)
 {
     FileTable table;
     const QDomElement files = firstTopLevelElement(document, "Files");
     // Walking by sibling keeps this linear: indexing a fresh childNodes() list per entry is
     // quadratic and takes minutes on a large release.
     for (QDomNode entry = files.firstChild(); !entry.isNull(); entry = entry.nextSibling()) {
-        QDomNode positions[4];
+        QDomNode positions[entryPositions];
         takeEntryPositions(entry, positions);
         const QString name = positionText(positions[0]);
         table.insert(name, positionText(positions[1]));
 
-        const QDomElement digest = positions[2].toElement();
-        if (digests && !digest.text().isEmpty() && digest.tagName() == "MD5")
-            digests->insert(name, digest.text());
-        const QDomElement signature = positions[3].toElement();
-        if (signatures && !signature.text().isEmpty() && signature.tagName() == "Signature")
-            signatures->insert(name, signature.text());
+        recordPosition(positions[2], "MD5", name, digests);
+        recordPosition(positions[3], "Signature", name, signatures);
+        recordPosition(positions[4], "SHA256", name, sha256Digests);
+        recordPosition(positions[5], "SHA256Signature", name, sha256Signatures);
     }
     return table;
 }

@@ -51,6 +51,11 @@ QString md5Of(const QByteArray &bytes)
     return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Md5).toHex());
 }
 
+QString sha256Of(const QByteArray &bytes)
+{
+    return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
+}
+
 ManifestSummary summaryOf(const QString &path)
 {
     ManifestSummary summary;
@@ -59,7 +64,8 @@ ManifestSummary summaryOf(const QString &path)
         return summary;
     summary.server = elementText(document, "UpdateServer");
     summary.version = elementText(document, "Version");
-    summary.files = readFileTable(document, &summary.digests, &summary.signatures);
+    summary.files = readFileTable(document, &summary.digests, &summary.signatures,
+                                  &summary.sha256Digests, &summary.sha256Signatures);
     const QDomNodeList names = document.elementsByTagName("Name");
     for (int i = 0; i < names.size(); ++i)
         summary.namesInOrder.append(names.at(i).toElement().text());

@@ -24,6 +24,7 @@ void writeFile(const QString &path, const QByteArray &content);
 // Empty when the file cannot be read.
 QByteArray readFile(const QString &path);
 QString md5Of(const QByteArray &bytes);
+QString sha256Of(const QByteArray &bytes);
 
 // A private key from a PEM file (a path, or relative to tests/data), read as the product reads
 // keys; null when the file holds none.
@@ -39,6 +40,8 @@ struct ManifestSummary
     FileTable files;
     QMap<QString, QString> digests;
     QMap<QString, QString> signatures;
+    QMap<QString, QString> sha256Digests;
+    QMap<QString, QString> sha256Signatures;
     QStringList namesInOrder;
 };
 

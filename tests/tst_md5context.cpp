@@ -1,5 +1,6 @@
 #include "integrity/md5context.h"
 #include "integrity/platformfile.h"
+#include "integrity/sha256context.h"
 
 #include <QCryptographicHash>
 #include <QFile>
@@ -388,6 +389,8 @@ void TestMd5Context::generatedFiles_data()
         << generatedContent(8, 8192, 50, true, false, 1025);
     QTest::newRow("raw random bytes ended by their first 0x1A")
         << generatedContent(9, 40000, 20, false, true, -1);
+    QTest::newRow("0x1A in the first read, most of the file after it")
+        << generatedContent(10, 300 * 1024 + 11, 20, false, false, 300);
 }
 
 void TestMd5Context::generatedFiles()
@@ -400,6 +403,12 @@ void TestMd5Context::generatedFiles()
     QVERIFY(!path.isEmpty());
 
     QCOMPARE(digestOfFile(path), referenceMd5(delivered));
+    // One read for both: the MD5 as before, the SHA-256 of every raw byte, past the 0x1A too.
+    const FileDigestTexts both = md5AndSha256OfFile(path.toUtf8().toStdString());
+    QCOMPARE(QByteArray::fromStdString(both.md5), referenceMd5(delivered));
+    const QByteArray rawSha256 = QCryptographicHash::hash(raw, QCryptographicHash::Sha256).toHex();
+    QCOMPARE(QByteArray::fromStdString(both.sha256), rawSha256);
+    QCOMPARE(QByteArray::fromStdString(sha256OfFile(path.toUtf8().toStdString())), rawSha256);
 }
 
 void TestMd5Context::fileNamedOutsideLatin1()

@@ -128,7 +128,8 @@ void checkRefused(const PublisherOutcome &outcome, const QString &release, const
     QVERIFY(!QFile::exists(release + "/update.xml"));
 }
 
-QString fileElement(const QString &name, const QString &signature)
+// An entry for a file holding "abc": the digests are the RFC 1321 and FIPS 180-2 test values.
+QString fileElement(const QString &name, const QString &signature, const QString &sha256Signature)
 {
     return "        <File>\n"
            "            <Name>" +
@@ -139,6 +140,11 @@ QString fileElement(const QString &name, const QString &signature)
            "            <Signature>" +
            signature +
            "</Signature>\n"
+           "            "
+           "<SHA256>ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad</SHA256>\n"
+           "            <SHA256Signature>" +
+           sha256Signature +
+           "</SHA256Signature>\n"
            "        </File>\n";
 }
 
@@ -501,13 +507,16 @@ private slots:
         QCOMPARE(outcome.out, release + "/update.xml: version 2.5.0, 2 files\n");
         const ManifestSummary manifest = summaryOf(release + "/update.xml");
         const QString signature = manifest.signatures.value("bin/a.dll");
+        const QString sha256Signature = manifest.sha256Signatures.value("bin/a.dll");
         QVERIFY(!signature.isEmpty());
+        QVERIFY(!sha256Signature.isEmpty() && sha256Signature != signature);
         // The same content gives the same digest and so the same signature.
         QCOMPARE(manifest.signatures.value("B&B.txt"), signature);
         QCOMPARE(manifestTextIn(release),
                  "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Update>\n    <UpdateServer>" +
                      server + "</UpdateServer>\n    <Version>2.5.0</Version>\n    <Files>\n" +
-                     fileElement("B&amp;B.txt", signature) + fileElement("bin/a.dll", signature) +
+                     fileElement("B&amp;B.txt", signature, sha256Signature) +
+                     fileElement("bin/a.dll", signature, sha256Signature) +
                      "    </Files>\n</Update>\n");
     }
 
@@ -553,6 +562,12 @@ private slots:
             QVERIFY2(checkSignatureWithKey(signature, digest, developmentPublic.constData()),
                      qPrintable(name));
             QVERIFY2(!checkSignatureWithKey(signature, digest, otherPublic.constData()),
+                     qPrintable(name));
+            // Every byte, as it lies on disk, whatever CR LF or 0x1A it holds.
+            const QString sha256 = manifest.sha256Digests.value(name);
+            QCOMPARE(sha256, sha256Of(readFile(release + "/" + name)));
+            QVERIFY2(checkSignatureWithKey(manifest.sha256Signatures.value(name), sha256,
+                                           developmentPublic.constData()),
                      qPrintable(name));
         }
     }
@@ -620,6 +635,7 @@ private slots:
         writeFile(release + "/config.txt", "a=1\n");
         writeFile(release + "/plugin.dll", "plugin 1");
         writeFile(release + "/dropped.txt", "only in 1.0.0");
+        writeFile(release + "/marked.dll", "MZ\x1a code 1");
         QCOMPARE(
             publish(makeArguments(release, "1.0.0") << "--output" << root.filePath("1.0.0.xml"))
                 .status,
@@ -632,21 +648,25 @@ private slots:
                                                     << "--output" << root.filePath("1.1.0.xml"));
         QVERIFY2(second.status == PublisherSuccess, qPrintable(second.err));
         QCOMPARE(second.out, "changed  plugin.dll\nnew      sub/added.txt\ndropped  dropped.txt\n"
-                             "1 new, 1 changed, 2 unchanged, 1 dropped since 1.0.0\n" +
-                                 root.filePath("1.1.0.xml") + ": version 1.1.0, 4 files\n");
+                             "1 new, 1 changed, 3 unchanged, 1 dropped since 1.0.0\n" +
+                                 root.filePath("1.1.0.xml") + ": version 1.1.0, 5 files\n");
         QCOMPARE(summaryOf(root.filePath("1.1.0.xml")).files,
                  (FileTable{{"config.txt", "1.0.0"},
+                            {"marked.dll", "1.0.0"},
                             {"plugin.dll", "1.1.0"},
                             {"same.dll", "1.0.0"},
                             {"sub/added.txt", "1.1.0"}}));
-        // A file keeps the version its last change gave it, not the previous release's. CR LF in
-        // place of LF leaves the digest, and so the version, as it was.
+        // A file keeps the version its last change gave it, not the previous release's. Changes
+        // the text-mode digest does not see count too: CR LF in place of LF, and a byte after
+        // the first 0x1A.
         writeFile(release + "/config.txt", "a=1\r\n");
+        writeFile(release + "/marked.dll", "MZ\x1a code 2");
         writeFile(release + "/same.dll", "changed at last");
         const PublisherOutcome third =
             publish(makeArguments(release, "1.2.0") << "--previous" << root.filePath("1.1.0.xml"));
         QVERIFY2(third.status == PublisherSuccess, qPrintable(third.err));
-        QCOMPARE(summaryOf(release + "/update.xml").files, (FileTable{{"config.txt", "1.0.0"},
+        QCOMPARE(summaryOf(release + "/update.xml").files, (FileTable{{"config.txt", "1.2.0"},
+                                                                      {"marked.dll", "1.2.0"},
                                                                       {"plugin.dll", "1.1.0"},
                                                                       {"same.dll", "1.2.0"},
                                                                       {"sub/added.txt", "1.1.0"}}));
@@ -657,16 +677,27 @@ private slots:
                                       << "--previous" << root.filePath("1.2.0.xml");
         const PublisherOutcome refused = publish(unchanged);
         QCOMPARE(refused.status, int(PublisherRefused));
-        QCOMPARE(refused.err, tool + release +
-                                  ": nothing is new, changed or dropped since 1.2.0 (" +
-                                  root.filePath("1.2.0.xml") +
-                                  "), so installations would fetch nothing; give "
-                                  "--allow-unchanged to publish it all the same\n");
+        QVERIFY2(refused.err.endsWith(tool + release +
+                                      ": nothing is new, changed or dropped since 1.2.0 (" +
+                                      root.filePath("1.2.0.xml") +
+                                      "), so installations would fetch nothing; give "
+                                      "--allow-unchanged to publish it all the same\n"),
+                 qPrintable(refused.err));
         QCOMPARE(readFile(release + "/update.xml"), manifest120);
         const PublisherOutcome allowed = publish(QStringList(unchanged) << "--allow-unchanged");
         QVERIFY2(allowed.status == PublisherSuccess, qPrintable(allowed.err));
-        QVERIFY2(allowed.out.startsWith("0 new, 0 changed, 4 unchanged, 0 dropped since 1.2.0\n"),
+        QVERIFY2(allowed.out.startsWith("0 new, 0 changed, 5 unchanged, 0 dropped since 1.2.0\n"),
                  qPrintable(allowed.out));
+        // Signatures of unchanged files are taken over only where they open with the key that
+        // signs now: after a change of key, every file is signed anew.
+        const PublisherOutcome rekeyed =
+            publish({"make", "--release", release, "--server", server, "--version", "1.4.0",
+                     "--key", testDataPath("keys/other_private.pem"), "--previous",
+                     release + "/update.xml", "--allow-unchanged"});
+        QVERIFY2(rekeyed.status == PublisherSuccess, qPrintable(rekeyed.err));
+        const PublisherOutcome verified =
+            publish(verifyArguments(release, testDataPath("keys/other_public.pem")));
+        QVERIFY2(verified.status == PublisherSuccess, qPrintable(verified.out));
     }
 
     void progressOnlyWhenAsked()
@@ -696,8 +727,9 @@ private slots:
         QTest::addColumn<QString>("warning");
         QTest::addColumn<QString>("address");
         const QString note = tool + "warning: bin/file.dll: only the first %1 of %2 bytes are "
-                                    "covered by its digest and signature (a 0x1A byte ends the "
-                                    "text-mode digest)\n";
+                                    "covered by its MD5 digest and signature (a 0x1A byte ends "
+                                    "the text-mode digest); its SHA256 digest and signature "
+                                    "cover every byte for updaters that check them\n";
         const QByteArray code("MZ\x1a code after the mark");
         QTest::newRow("0x1A before the end: the bytes after it are not covered")
             << code << QByteArray("MZ") << note.arg(2).arg(code.size()) << server;
@@ -734,9 +766,10 @@ private slots:
         arguments[arguments.indexOf("--server") + 1] = address;
         const PublisherOutcome made = publish(arguments);
         QVERIFY2(made.status == PublisherSuccess, qPrintable(made.err));
-        const QString hint = tool + "hint: installations cannot tell if those bytes were changed "
-                                    "on the way; serve the release over HTTPS so that nobody "
-                                    "between the server and them can change them\n";
+        const QString hint = tool + "hint: installations whose updater predates SHA256 cannot "
+                                    "tell if those bytes were changed on the way; serve the "
+                                    "release over HTTPS so that nobody between the server and "
+                                    "them can change them\n";
         const QString plainHttp =
             address.startsWith("http:")
                 ? ": installations will fetch the release over plain HTTP, where anyone on the "
@@ -786,8 +819,15 @@ private slots:
         textTable(
             {"change", "name", "line"},
             {{"altered file", "alter", "tool.exe", "MD5 MISMATCH   \"tool.exe\" (listed "},
-             {"byte after 0x1A changed: not seen, as installations do not see it", "after eof",
-              "data/eof.bin", "ok             \"data/eof.bin\""},
+             {"byte after 0x1A changed: only the SHA-256 sees it", "after eof", "data/eof.bin",
+              "SHA256 MISMATCH \"data/eof.bin\" (listed " + sha256Of("before\x1a") + ", file " +
+                  sha256Of("before\x1a and something else") + ")"},
+             {"SHA-256 signature over the MD5 text", "md5 signature as sha256 signature",
+              "tool.exe",
+              "BAD SHA256 SIGNATURE \"tool.exe\" (it does not open to the listed SHA256 with "
+              "this key)"},
+             {"SHA-256 signature removed", "drop sha256 signature", "tool.exe",
+              "BAD SHA256 SIGNATURE \"tool.exe\" (none listed)"},
              {"missing file", "delete", "text/readme.txt", "MISSING        \"text/readme.txt\""},
              {"wrong key", "other key", "tool.exe", badSignature},
              {"another file's signature", "swap signatures", "tool.exe", badSignature},
@@ -821,6 +861,13 @@ private slots:
                                  manifest.signatures.value("text/readme.txt"));
         else if (change == "drop signature")
             manifestText.replace("<Signature>" + manifest.signatures.value(name) + "</Signature>",
+                                 "");
+        else if (change == "md5 signature as sha256 signature")
+            manifestText.replace(manifest.sha256Signatures.value(name),
+                                 manifest.signatures.value(name));
+        else if (change == "drop sha256 signature")
+            manifestText.replace("<SHA256Signature>" + manifest.sha256Signatures.value(name) +
+                                     "</SHA256Signature>",
                                  "");
         else if (change == "drop digest")
             manifestText.replace("<MD5>" + manifest.digests.value(name) + "</MD5>", "");

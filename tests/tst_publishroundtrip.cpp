@@ -138,16 +138,19 @@ void TestPublishRoundTrip::updateInstallsThePublishedRelease()
     writeFile(oldRelease + "/unchanged.dll", QByteArrayLiteral("MZ\0\1\2 the same in both"));
     writeFile(oldRelease + "/docs/notes.txt", oldNotes);
     writeFile(oldRelease + "/removed/old.txt", "only in 1.0.0");
+    writeFile(oldRelease + "/bin/patched.dll", QByteArrayLiteral("MZ\x1a code of 1.0.0"));
     const PublisherOutcome old = publish(
         {"make", "--release", oldRelease, "--server", server, "--version", "1.0.0", "--key", key});
     QVERIFY2(old.status == PublisherSuccess, qPrintable(old.out + old.err));
     copyTree(oldRelease, scenario.installPath());
 
-    // The published release, 1.1.0: a changed tool, notes changed and now in CR LF, a new file
-    // with a byte 0x1A, a new file named outside Latin-1, a large new file, one file removed.
+    // The published release, 1.1.0: a changed tool, notes changed and now in CR LF, a file
+    // changed only after its first 0x1A, a new file with a byte 0x1A, a new file named outside
+    // Latin-1, a large new file, one file removed.
     writeFile(release + "/CorvantileDevelopmentTool.exe", "MZ tool 1.1.0, a little longer");
     writeFile(release + "/unchanged.dll", readFile(oldRelease + "/unchanged.dll"));
     writeFile(release + "/docs/notes.txt", newNotes);
+    writeFile(release + "/bin/patched.dll", QByteArrayLiteral("MZ\x1a code of 1.1.0"));
     writeFile(release + "/bin/marked.dat",
               QByteArrayLiteral("text before the mark\x1a binary after it\r\n\0\1"));
     writeFile(release + "/" + wallet, "wallet content");
@@ -186,7 +189,16 @@ void TestPublishRoundTrip::updateInstallsThePublishedRelease()
     QCOMPARE(stored.files, published.files);
     QCOMPARE(stored.digests, published.digests);
     QCOMPARE(stored.signatures, published.signatures);
-    QCOMPARE(stored.files.size(), 6);
+    QCOMPARE(stored.sha256Digests, published.sha256Digests);
+    QCOMPARE(stored.sha256Signatures, published.sha256Signatures);
+    QCOMPARE(stored.files.size(), 7);
+    for (auto file = installed.constBegin(); file != installed.constEnd(); ++file)
+        QCOMPARE(published.sha256Digests.value(file.key()), sha256Of(file.value()));
+    // Every fetched file passed both digests and both signatures.
+    QVERIFY2(result.hasLine("\"validate bin/patched.dll\"  SHA256 correctly."),
+             qPrintable(result.log()));
+    QVERIFY2(result.hasLine("\"validate media/large.bin\"  SHA256 correctly."),
+             qPrintable(result.log()));
 
     // The files came from nginx, and only those whose file version moved. A file named outside
     // Latin-1 travels percent-encoded as UTF-8.
@@ -197,6 +209,9 @@ void TestPublishRoundTrip::updateInstallsThePublishedRelease()
                                "/%E6%95%B0%E6%8D%AE/%E9%92%B1%E5%8C%85.dat HTTP/1.1\" 200 "),
              qPrintable(requests));
     QCOMPARE(requests.contains(basePath + "/unchanged.dll "), !withPrevious);
+    // Its text-mode digest is the same in both releases; its SHA-256 is not.
+    QVERIFY2(requests.contains(basePath + "/bin/patched.dll "), qPrintable(requests));
+    QCOMPARE(published.files.value("bin/patched.dll"), QString("1.1.0"));
     QCOMPARE(published.files.value("unchanged.dll"), QString(withPrevious ? "1.0.0" : "1.1.0"));
     QVERIFY2(!requests.contains("\" 404 "), qPrintable(requests));
     QVERIFY(scenario.outsideUnchanged());

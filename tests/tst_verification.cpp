@@ -1,5 +1,6 @@
 // Verification and installation end to end: what the updater does with each finished download.
 #include "tests/e2e/harness.h"
+#include "tests/testsupport.h"
 
 #include <QtTest>
 
@@ -10,8 +11,8 @@ class TestVerification : public QObject
 private slots:
     void installed_data();
     void installed();
-    void rejected_data();
-    void rejected();
+    void outcome_data();
+    void outcome();
     void failedDownloadIsSkipped_data();
     void failedDownloadIsSkipped();
     void unsafeServerNameRefusesTheUpdate_data();
@@ -22,10 +23,41 @@ private slots:
     void staleLocalDigestDoesNotBlockTheUpdate();
 };
 
+using TagRenames = QMap<QString, QString>;
+Q_DECLARE_METATYPE(ManifestEntry)
+
 namespace {
 
 const QByteArray oldContent = "old content of the file\n";
 const QByteArray newContent = "new content of the file, a little longer\n";
+// A program file: the 0x1A comes early, and most of its bytes lie after it.
+const QByteArray program = QByteArrayLiteral("MZ\x90\0\3 header\x1a"
+                                             "code after the mark, most of the file");
+const QByteArray changedAfterMark = QByteArrayLiteral("MZ\x90\0\3 header\x1a"
+                                                      "code after the mark, most of the FILE");
+
+// The entry the publisher's tool makes for `content`, its digests from Qt's hashes. The content
+// holds no CR LF, so its text-mode MD5 is that of its bytes before the first 0x1A.
+ManifestEntry signedEntry(const QString &name, const QByteArray &content)
+{
+    const int mark = content.indexOf('\x1a');
+    const QString md5 = md5Hex(mark < 0 ? content : content.left(mark));
+    const QString sha256 = sha256Of(content);
+    return {name,   "2.0.0",
+            md5,    signDigest(md5, developmentPrivateKey()),
+            sha256, signDigest(sha256, developmentPrivateKey())};
+}
+
+// The lines that report a passed check, in their order.
+QStringList verificationLines(const RunResult &result)
+{
+    QStringList lines;
+    for (const QString &line : result.lines) {
+        if (line.startsWith("\"download ") || line.startsWith("\"validate "))
+            lines.append(line);
+    }
+    return lines;
+}
 
 // Every file the test knows must hold its old or its new content: never a mix, never nothing.
 bool holdsOldOrNew(const UpdateScenario &scenario, const QString &name)
@@ -75,66 +107,126 @@ void TestVerification::installed()
     QVERIFY(result.hasLine("Xml updated"));
     QCOMPARE(result.hasLine(QString("\"download %1\"  correctly.").arg(name)), withDigest);
     QCOMPARE(result.hasLine(QString("\"validate %1\"  correctly.").arg(name)), withSignature);
+    QCOMPARE(result.hasLine(QString("\"download %1\"  SHA256 correctly.").arg(name)), withDigest);
+    QCOMPARE(result.hasLine(QString("\"validate %1\"  SHA256 correctly.").arg(name)),
+             withSignature);
     QVERIFY(result.hasLine(
         QString("remove  \"%1\" %2").arg(name, alreadyInstalled ? "true" : "false")));
     QVERIFY(result.hasLine("rename  true"));
     QVERIFY(scenario.outsideUnchanged());
 }
 
-void TestVerification::rejected_data()
+void TestVerification::outcome_data()
 {
-    QTest::addColumn<QString>("how");
+    QTest::addColumn<ManifestEntry>("entry");
+    QTest::addColumn<QByteArray>("served");
+    QTest::addColumn<TagRenames>("renamedTags");
     QTest::addColumn<QString>("box");
+    QTest::addColumn<QStringList>("checkLines");
 
-    QTest::newRow("altered body") << "altered"
-                                  << "Downloading tool.dll failed! Check MD5 error.";
-    QTest::newRow("upper-case digest") << "upper"
-                                       << "Downloading tool.dll failed! Check MD5 error.";
+    const QString md5Failed = "Downloading tool.dll failed! Check MD5 error.";
+    const QString signatureFailed = "Downloading tool.dll failed! Check signature error.";
+    const QString sha256Failed = "Downloading tool.dll failed! Check SHA256 error.";
+    const QStringList md5Checked{"\"download tool.dll\"  correctly.",
+                                 "\"validate tool.dll\"  correctly."};
+    const QStringList allChecked =
+        md5Checked + QStringList{"\"download tool.dll\"  SHA256 correctly.",
+                                 "\"validate tool.dll\"  SHA256 correctly."};
+
+    ManifestEntry entry = signedEntry("tool.dll", newContent);
+    QTest::newRow("altered body") << entry << newContent + "tampered" << TagRenames() << md5Failed
+                                  << QStringList();
+    entry.md5 = entry.md5.toUpper();
+    QTest::newRow("upper-case digest")
+        << entry << newContent << TagRenames() << md5Failed << QStringList();
+    entry = signedEntry("tool.dll", newContent);
+    entry.signature = signDigest(entry.md5, otherPrivateKey());
     QTest::newRow("signature from another key")
-        << "other key"
-        << "Downloading tool.dll failed! Check signature error.";
+        << entry << newContent << TagRenames() << signatureFailed
+        << QStringList{md5Checked.first()};
+    entry.signature = signDigest(md5Hex("something else"), developmentPrivateKey());
     QTest::newRow("signature over another digest")
-        << "other digest"
-        << "Downloading tool.dll failed! Check signature error.";
+        << entry << newContent << TagRenames() << signatureFailed
+        << QStringList{md5Checked.first()};
     QTest::newRow("backslash name is checked too")
-        << "backslash"
-        << "Downloading sub/tool.dll failed! Check MD5 error.";
+        << signedEntry("sub\\tool.dll", newContent) << newContent + "tampered" << TagRenames()
+        << QString("Downloading sub/tool.dll failed! Check MD5 error.") << QStringList();
+
+    // The MD5 digest ends at the 0x1A; only the SHA-256 sees what follows it.
+    QTest::newRow("SHA-256: full match")
+        << signedEntry("tool.dll", program) << program << TagRenames() << QString() << allChecked;
+    QTest::newRow("SHA-256: a byte after the first 0x1A changed")
+        << signedEntry("tool.dll", program) << changedAfterMark << TagRenames() << sha256Failed
+        << md5Checked;
+    QTest::newRow("SHA-256: body cut after the first 0x1A")
+        << signedEntry("tool.dll", program) << program.left(program.indexOf('\x1a') + 3)
+        << TagRenames() << sha256Failed << md5Checked;
+    entry = signedEntry("tool.dll", program);
+    entry.sha256 = entry.sha256.toUpper();
+    entry.sha256Signature = signDigest(entry.sha256, developmentPrivateKey());
+    QTest::newRow("SHA-256 in upper case")
+        << entry << program << TagRenames() << sha256Failed << md5Checked;
+    entry = signedEntry("tool.dll", program);
+    entry.sha256Signature = entry.signature;
+    QTest::newRow("SHA-256 signature over another text: the MD5's")
+        << entry << program << TagRenames() << sha256Failed << QStringList(allChecked.mid(0, 3));
+    entry = signedEntry("tool.dll", program);
+    entry.sha256.clear();
+    entry.sha256Signature.clear();
+    QTest::newRow("SHA-256 elements absent: checked as before")
+        << entry << changedAfterMark << TagRenames() << QString() << md5Checked;
+    entry = signedEntry("tool.dll", program);
+    entry.md5.clear();
+    entry.signature.clear();
+    QTest::newRow("SHA-256 without MD5: checked alone")
+        << entry << program << TagRenames() << QString() << QStringList(allChecked.mid(2));
+    QTest::newRow("SHA-256 elements misnamed: ignored")
+        << signedEntry("tool.dll", program) << changedAfterMark
+        << TagRenames{{"SHA256", "Sha256"}, {"SHA256Signature", "SHA256signature"}} << QString()
+        << md5Checked;
 }
 
-void TestVerification::rejected()
+void TestVerification::outcome()
 {
-    QFETCH(QString, how);
+    QFETCH(ManifestEntry, entry);
+    QFETCH(QByteArray, served);
+    QFETCH(TagRenames, renamedTags);
     QFETCH(QString, box);
+    QFETCH(QStringList, checkLines);
 
     UpdateScenario scenario;
     QVERIFY(scenario.startServer());
-    const QString name = how == "backslash" ? "sub\\tool.dll" : "tool.dll";
-    const QString localName = how == "backslash" ? "sub/tool.dll" : "tool.dll";
+    const QString localName = QString(entry.name).replace('\\', '/');
     scenario.install(localName, oldContent);
-    scenario.installManifest("1.0.0", {{name, "1.0.0", "", ""}});
-    scenario.publish(name, newContent);
-    ManifestEntry entry = scenario.entry(name, "2.0.0");
-    if (how == "altered" || how == "backslash")
-        scenario.publish(name, newContent + "tampered");
-    if (how == "upper")
-        entry.md5 = entry.md5.toUpper();
-    if (how == "other key")
-        entry.signature = signDigest(entry.md5, otherPrivateKey());
-    if (how == "other digest")
-        entry.signature = signDigest(md5Hex("something else"), developmentPrivateKey());
-    scenario.publishManifest("2.0.0", {entry});
+    scenario.installManifest("1.0.0", {{entry.name, "1.0.0", "", ""}});
+    scenario.publish(entry.name, served);
+    QString manifest =
+        QString::fromUtf8(UpdateScenario::manifest(scenario.serverUrl(), "2.0.0", {entry}));
+    for (auto tag = renamedTags.constBegin(); tag != renamedTags.constEnd(); ++tag)
+        manifest.replace("<" + tag.key() + ">", "<" + tag.value() + ">")
+            .replace("</" + tag.key() + ">", "</" + tag.value() + ">");
+    scenario.publish("update.xml", manifest.toUtf8());
     const QByteArray localManifest = scenario.installed("update.xml");
 
     const RunResult result = scenario.run();
 
-    QVERIFY2(result.boxes == QStringList{"CorvantileUpdate | " + box}, qPrintable(result.log()));
-    QVERIFY(result.exitCode != 0);
+    QCOMPARE(verificationLines(result), checkLines);
     QVERIFY(!result.crashed);
+    QVERIFY(scenario.outsideUnchanged());
+    if (box.isEmpty()) {
+        QVERIFY2(result.exitCode == 0 && result.boxes.isEmpty(), qPrintable(result.log()));
+        QVERIFY(result.toolStarted);
+        QCOMPARE(scenario.installed(localName), served);
+        QVERIFY(!scenario.isInstalled(localName + ".update"));
+        QVERIFY(result.hasLine("Xml updated"));
+        return;
+    }
+    QVERIFY2(result.boxes == QStringList{"CorvantileUpdate | " + box}, qPrintable(result.log()));
+    QCOMPARE(result.exitCode, 1);
     QVERIFY(!result.toolStarted);
     QCOMPARE(scenario.installed(localName), oldContent);
     QVERIFY(scenario.isInstalled(localName + ".update"));
     QCOMPARE(scenario.installed("update.xml"), localManifest);
-    QVERIFY(scenario.outsideUnchanged());
 }
 
 void TestVerification::failedDownloadIsSkipped_data()

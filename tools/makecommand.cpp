@@ -41,6 +41,20 @@ struct PreviousRelease
     QString version;
     FileTable files;
     QMap<QString, QString> digests;
+    QMap<QString, QString> signatures;
+    QMap<QString, QString> sha256Digests;
+    QMap<QString, QString> sha256Signatures;
+
+    // What it lists for each of `names`, in their order.
+    std::vector<ListedSignatures> listedFor(const QStringList &names) const
+    {
+        std::vector<ListedSignatures> listed;
+        listed.reserve(static_cast<std::size_t>(names.size()));
+        for (const QString &name : names)
+            listed.push_back({digests.value(name), signatures.value(name),
+                              sha256Digests.value(name), sha256Signatures.value(name)});
+        return listed;
+    }
 };
 
 int readPrevious(const QString &path, const QString &version, PreviousRelease *previous,
@@ -56,7 +70,8 @@ int readPrevious(const QString &path, const QString &version, PreviousRelease *p
         return refuse(err, "--version " + version,
                       "it is not newer than " + quoted(previous->version) + ", the version of " +
                           shown(path));
-    previous->files = readFileTable(document, &previous->digests, nullptr);
+    previous->files = readFileTable(document, &previous->digests, &previous->signatures,
+                                    &previous->sha256Digests, &previous->sha256Signatures);
     return PublisherSuccess;
 }
 
@@ -71,12 +86,17 @@ int refuseTreeProblems(const QString &releaseDir, const ReleaseTree &tree, QText
     return PublisherSuccess;
 }
 
-// A file keeps its previous file version only while its digest is the one installations have.
-QString fileVersionFor(const QString &name, const QString &md5, const QString &version,
+// A file keeps its previous file version only while its bytes are the ones installations have.
+// The MD5 digest alone cannot tell: it misses a change after the first 0x1A and CR LF in place of
+// LF. So the SHA-256 decides, and a file the previous manifest lists without one counts as
+// changed.
+QString fileVersionFor(const QString &name, const FileDigest &digest, const QString &version,
                        const PreviousRelease &previous)
 {
     const auto before = previous.files.constFind(name);
-    if (before == previous.files.constEnd() || previous.digests.value(name) != md5 ||
+    if (before == previous.files.constEnd() ||
+        previous.digests.value(name) != QString::fromStdString(digest.md5) ||
+        previous.sha256Digests.value(name) != QString::fromStdString(digest.sha256) ||
         !versionProblem(before.value()).isNull())
         return version;
     return before.value();
@@ -123,8 +143,9 @@ void reportChanges(const QList<ManifestEntry> &entries, const QString &version,
         << " unchanged, " << dropped << " dropped since " << previous.version << "\n";
 }
 
-// The manifest format stops a digest at the first 0x1A, as Windows text mode does; in a DLL that
-// byte comes early. The publisher must know which files installations check only in part.
+// The MD5 digest stops at the first 0x1A, as Windows text mode does; in a DLL that byte comes
+// early. The SHA256 element covers the rest, but only for updaters that know it: the publisher
+// must know which files older installations check only in part.
 void warnOfUncoveredBytes(const QStringList &names, const std::vector<SignedDigest> &digests,
                           QTextStream &err)
 {
@@ -132,15 +153,15 @@ void warnOfUncoveredBytes(const QStringList &names, const std::vector<SignedDige
     for (int i = 0; i < names.size(); ++i) {
         const FileDigest &file = digests[static_cast<std::size_t>(i)].file;
         if (file.hasUncoveredBytes()) {
-            warn(err, names.at(i), uncoveredBytesNote(file));
+            warn(err, names.at(i), uncoveredBytesNote(file, true));
             warned = true;
         }
     }
     if (warned)
         err << publisherName
-            << ": hint: installations cannot tell if those bytes were changed on the way; serve "
-               "the release over HTTPS so that nobody between the server and them can change "
-               "them\n";
+            << ": hint: installations whose updater predates SHA256 cannot tell if those bytes "
+               "were changed on the way; serve the release over HTTPS so that nobody between the "
+               "server and them can change them\n";
 }
 
 } // namespace
@@ -185,18 +206,22 @@ int runMake(const QMap<QString, QString> &options, QTextStream &out, QTextStream
         return treeStatus;
 
     const QStringList names = tree.files.keys();
+    // A file whose digests did not change keeps the signatures the previous release gave it,
+    // where they open with this key: signing many small files again would cost far more than
+    // hashing them.
     const std::vector<SignedDigest> digests =
         digestAndSign(tree.files.values(), signer,
-                      progress == PublisherProgress::Shown ? progressOn(err) : DigestProgress());
+                      progress == PublisherProgress::Shown ? progressOn(err) : DigestProgress(),
+                      previous.listedFor(names));
 
     QList<ManifestEntry> entries;
     for (int i = 0; i < names.size(); ++i) {
         const SignedDigest &digest = digests[static_cast<std::size_t>(i)];
         if (!digest.error.isNull())
             return refuse(err, shownInRelease(releaseDir, names.at(i)), digest.error);
-        const QString md5 = QString::fromStdString(digest.file.md5);
-        entries.append({names.at(i), fileVersionFor(names.at(i), md5, version, previous), md5,
-                        digest.signature});
+        entries.append({names.at(i), fileVersionFor(names.at(i), digest.file, version, previous),
+                        QString::fromStdString(digest.file.md5), digest.signature,
+                        QString::fromStdString(digest.file.sha256), digest.sha256Signature});
     }
     warnOfUncoveredBytes(names, digests, err);
     if (previous.given && !options.contains("allow-unchanged") &&

@@ -13,7 +13,7 @@ Publishes releases for CorvantileUpdate installations.
 
 Commands:
   make     write the update manifest (update.xml) of a release folder, with every file's
-           digest and signature
+           digests and signatures
   verify   check a published release folder as installations check what they download
 
 Run "corvantile-publish COMMAND --help" for the options of a command.
@@ -26,15 +26,16 @@ const char makeUsage[] =
 
 Writes the update manifest of the release in DIR: every regular file below DIR, named by its
 path relative to DIR with "/" separators, with its file version, its MD5 digest (as
-installations compute it: CR LF counts as LF, a byte 0x1A ends the file) and its RSA signature.
-A file with bytes after a 0x1A gets a warning: its digest and signature do not cover them.
+installations compute it: CR LF counts as LF, a byte 0x1A ends the file), its SHA256 digest (of
+every byte) and an RSA signature of each. A file with bytes after a 0x1A gets a warning: its MD5
+digest and signature do not cover them, and updaters from before SHA256 check only those.
 
   --release DIR       the release folder, laid out as an installation holds it
   --server URL        the address DIR is served at; installations fetch update.xml and every
                       file below it (written as UpdateServer)
   --version X.Y.Z     the release version: three or more decimal numbers
   --key PRIVATE.pem   the publisher's RSA private key (PEM, not protected by a passphrase)
-  --previous OLD.xml  the manifest of the release before: a file whose digest did not change
+  --previous OLD.xml  the manifest of the release before: a file whose SHA256 did not change
                       keeps its file version there, so installations do not fetch it again;
                       a changed or new file gets --version, which must be newer than OLD.xml's
   --allow-unchanged   publish even when nothing is new, changed or dropped since OLD.xml
@@ -52,11 +53,12 @@ would alter.
 const char verifyUsage[] = R"(Usage: corvantile-publish verify --release DIR --key PUBLIC.pem
 
 Checks the release in DIR against DIR/update.xml as installations check every file they
-download: its name, its MD5 digest and its signature, opened with the public key. One line per
-listed file: ok, MISSING, UNREADABLE, MD5 MISMATCH, BAD SIGNATURE, NO DIGEST or UNSAFE NAME;
-then a NOT LISTED line for every file in DIR that the manifest does not list (installations
-never fetch those, so they do not fail the check). A file with bytes after a 0x1A, which its
-digest does not cover, gets a warning on standard error; it does not fail the check.
+download: its name, its MD5 and SHA256 digests and their signatures, opened with the public
+key. One line per listed file: ok, MISSING, UNREADABLE, MD5 MISMATCH, BAD SIGNATURE, SHA256
+MISMATCH, BAD SHA256 SIGNATURE, NO DIGEST or UNSAFE NAME; then a NOT LISTED line for every file
+in DIR that the manifest does not list (installations never fetch those, so they do not fail the
+check). A file with bytes after a 0x1A, which its MD5 digest does not cover, gets a warning on
+standard error; it does not fail the check.
 
   --release DIR       the published release folder
   --key PUBLIC.pem    the RSA public key that installations embed (PEM)

@@ -2,6 +2,7 @@
 
 #include "integrity/md5context.h"
 #include "integrity/platformfile.h"
+#include "integrity/sha256context.h"
 #include "release/filenames.h"
 #include "tools/releasesigner.h"
 
@@ -23,6 +24,39 @@ int workerCount(int fileCount)
     return std::max(1, std::min({cores > 0 ? cores : 1, 16, fileCount}));
 }
 
+// Hands the raw bytes on to the SHA-256 and tells the progress how far reading has got.
+class ReadCounter : public RawBytesSink
+{
+public:
+    ReadCounter(RawBytesSink *next, const std::function<void(std::size_t)> &onRead)
+        : next(next), onRead(onRead)
+    {
+    }
+
+    void consumeRaw(const unsigned char *data, std::size_t length) override
+    {
+        next->consumeRaw(data, length);
+        if (onRead)
+            onRead(length);
+    }
+
+private:
+    RawBytesSink *next;
+    const std::function<void(std::size_t)> &onRead;
+};
+
+// The listed signature where it opens to `digest` with the signer's key, or a new one.
+bool signOrTakeOver(const ReleaseSigner &signer, const std::string &digest, const QString &listed,
+                    const QString &listedSignature, QString *signature, QString *error)
+{
+    if (!listedSignature.isEmpty() && listed == QString::fromStdString(digest) &&
+        signer.opens(listedSignature, digest)) {
+        *signature = listedSignature;
+        return true;
+    }
+    return signer.sign(digest, signature, error);
+}
+
 } // namespace
 
 bool digestFile(const QString &path, FileDigest *digest, QString *error,
@@ -37,35 +71,50 @@ bool digestFile(const QString &path, FileDigest *digest, QString *error,
             *error = "cannot read it: " + QString::fromStdString(reason);
         return false;
     }
+    // One read for both digests: the SHA-256 takes the raw bytes as the MD5's reads go by, and
+    // the reading goes on past a 0x1A for it alone.
     Md5Context context;
-    const Md5Coverage coverage = context.updateFromStream(stream, onRead);
-    const auto covered = static_cast<qint64>(coverage.coveredBytes);
+    Sha256Context sha256;
+    ReadCounter counter(&sha256, onRead);
+    const Md5Coverage coverage = context.updateFromStream(stream, &counter);
     if (coverage.endedAtMark)
-        digest->endOfFileMark = covered;
-    // Without a mark the digest reads to the end, so every byte the file system counts must have
-    // come; fewer is a read that failed, more or fewer a file that changed while it was read.
-    if (coverage.readFailed || (!coverage.endedAtMark && covered != digest->size)) {
+        digest->endOfFileMark = static_cast<qint64>(coverage.coveredBytes);
+    // Every byte the file system counts must have come; fewer is a read that failed, more or
+    // fewer a file that changed while it was read.
+    const auto bytesRead = static_cast<qint64>(coverage.bytesRead);
+    if (coverage.readFailed || bytesRead != digest->size) {
         if (error)
             *error = QString("cannot read it whole: %1 of %2 bytes came; it changed while it "
                              "was read, or reading failed")
-                         .arg(covered)
+                         .arg(bytesRead)
                          .arg(digest->size);
         return false;
     }
     digest->md5 = context.hexDigest();
+    digest->sha256 = sha256.hexDigest();
+    if (digest->sha256.empty()) {
+        if (error)
+            *error = "cannot compute its SHA-256";
+        return false;
+    }
     return true;
 }
 
-QString uncoveredBytesNote(const FileDigest &digest)
+QString uncoveredBytesNote(const FileDigest &digest, bool sha256Listed)
 {
-    return QString("only the first %1 of %2 bytes are covered by its digest and signature (a "
-                   "0x1A byte ends the text-mode digest)")
-        .arg(digest.endOfFileMark)
-        .arg(digest.size);
+    const QString note = QString("only the first %1 of %2 bytes are covered by its MD5 digest and "
+                                 "signature (a 0x1A byte ends the text-mode digest)")
+                             .arg(digest.endOfFileMark)
+                             .arg(digest.size);
+    if (!sha256Listed)
+        return note + "; the manifest lists no SHA256 for it, which would cover them";
+    return note + "; its SHA256 digest and signature cover every byte for updaters that check "
+                  "them";
 }
 
 std::vector<SignedDigest> digestAndSign(const QStringList &paths, const ReleaseSigner &signer,
-                                        const DigestProgress &progress)
+                                        const DigestProgress &progress,
+                                        const std::vector<ListedSignatures> &previous)
 {
     const int count = paths.size();
     std::vector<SignedDigest> results(static_cast<std::size_t>(count));
@@ -89,10 +138,16 @@ std::vector<SignedDigest> digestAndSign(const QStringList &paths, const ReleaseS
                 counted += static_cast<qint64>(length);
                 bytesDone += static_cast<qint64>(length);
             };
-            if (digestFile(paths.at(i), &result.file, &result.error, onRead))
-                signer.sign(result.file.md5, &result.signature, &result.error);
-            // A digest that ends at a 0x1A, or a read that fails, leaves part of the file unread:
-            // the count still comes to the file's size.
+            const ListedSignatures listed = static_cast<std::size_t>(i) < previous.size()
+                                                ? previous[static_cast<std::size_t>(i)]
+                                                : ListedSignatures();
+            if (digestFile(paths.at(i), &result.file, &result.error, onRead) &&
+                signOrTakeOver(signer, result.file.md5, listed.md5, listed.signature,
+                               &result.signature, &result.error))
+                signOrTakeOver(signer, result.file.sha256, listed.sha256, listed.sha256Signature,
+                               &result.sha256Signature, &result.error);
+            // A read that fails leaves part of the file unread: the count still comes to the
+            // file's size.
             bytesDone += sizes[static_cast<std::size_t>(i)] - counted;
             if (++done == count) {
                 const std::lock_guard<std::mutex> lock(mutex);

@@ -116,6 +116,28 @@ bool ReleaseSigner::sign(const std::string &digest, QString *signature, QString 
     return true;
 }
 
+bool ReleaseSigner::opens(const QString &signature, const std::string &digest) const
+{
+    if (!key)
+        return false;
+    const QByteArray bytes = QByteArray::fromBase64(signature.toLatin1());
+    const auto modulusLength = static_cast<std::size_t>(EVP_PKEY_get_size(key.get()));
+    if (static_cast<std::size_t>(bytes.size()) != modulusLength)
+        return false;
+    PkeyContextPointer context(EVP_PKEY_CTX_new(key.get(), nullptr));
+    QByteArray enclosed(static_cast<int>(modulusLength), '\0');
+    std::size_t length = modulusLength;
+    const bool opened =
+        context && EVP_PKEY_verify_recover_init(context.get()) > 0 &&
+        EVP_PKEY_CTX_set_rsa_padding(context.get(), RSA_PKCS1_PADDING) > 0 &&
+        EVP_PKEY_verify_recover(context.get(), reinterpret_cast<unsigned char *>(enclosed.data()),
+                                &length, reinterpret_cast<const unsigned char *>(bytes.constData()),
+                                modulusLength) > 0;
+    ERR_clear_error();
+    return opened && length == digest.size() &&
+           enclosed.left(static_cast<int>(length)) == QByteArray::fromStdString(digest);
+}
+
 bool loadPublicKeyText(const QString &pemPath, QByteArray *pemText, QString *error)
 {
     QByteArray pem;

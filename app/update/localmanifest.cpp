@@ -28,7 +28,8 @@ void Widget::loadLocalManifest()
 
 QMap<QString, QString> Widget::parseFileTable(const QDomDocument &document)
 {
-    return readFileTable(document, &fileDigests, &fileSignatures);
+    return readFileTable(document, &fileDigests, &fileSignatures, &fileSha256Digests,
+                         &fileSha256Signatures);
 }
 
 bool Widget::storeServerManifest()

@@ -2,6 +2,7 @@
 #include "app/widget.h"
 #include "integrity/md5context.h"
 #include "integrity/platformfile.h"
+#include "integrity/sha256context.h"
 #include "integrity/signature.h"
 #include "release/filenames.h"
 
@@ -32,11 +33,20 @@ void Widget::downloadFinished()
         // A file the manifest gives no digest for is installed as it came: the format makes the
         // digest optional, so that a release can be published without the publisher's tool.
         const auto expected = fileDigests.constFind(downloadName);
+        const bool listsSha256 = fileSha256Digests.contains(downloadName);
+        // Where both digests are listed, one read of the file gives both.
+        FileDigestTexts computed;
+        if (expected != fileDigests.constEnd() && listsSha256)
+            computed = md5AndSha256OfFile(utf8Path(stagingPath));
+        else if (expected != fileDigests.constEnd())
+            computed.md5 = md5OfFile(utf8Path(stagingPath));
+        else if (listsSha256)
+            computed.sha256 = sha256OfFile(utf8Path(stagingPath));
+
         if (expected != fileDigests.constEnd()) {
-            const std::string computed = md5OfFile(utf8Path(stagingPath));
-            qDebug() << stagingPath.toUtf8().constData() << computed.c_str();
+            qDebug() << stagingPath.toUtf8().constData() << computed.md5.c_str();
             qDebug() << expected.value();
-            if (QString::fromStdString(computed) != expected.value())
+            if (QString::fromStdString(computed.md5) != expected.value())
                 endRunWithMessage(tr("Downloading ") + targetPath +
                                   tr(" failed! Check MD5 error."));
             qDebug() << QString("download " + targetPath) << " correctly.";
@@ -49,12 +59,33 @@ void Widget::downloadFinished()
                 qDebug() << QString("validate " + targetPath) << " correctly.";
             }
         }
+        if (listsSha256)
+            checkSha256(targetPath, computed.sha256);
         if (!installStagedFile(stagingPath, targetPath))
             updateIncomplete = true;
     }
 
     downloadFile.reset();
     startNextDownload();
+}
+
+// After the MD5 checks, which stay as they were: the MD5 digest ends at a file's first 0x1A, and
+// in a program file that byte comes early. Any failure here is a file that is not the one the
+// publisher signed, handled as a digest mismatch.
+void Widget::checkSha256(const QString &targetPath, const std::string &computed)
+{
+    const QString expected = fileSha256Digests.value(downloadName);
+    const QString failure = tr("Downloading ") + targetPath + tr(" failed! Check SHA256 error.");
+    if (QString::fromStdString(computed) != expected)
+        endRunWithMessage(failure);
+    qDebug() << QString("download " + targetPath) << " SHA256 correctly.";
+
+    const auto signature = fileSha256Signatures.constFind(downloadName);
+    if (signature == fileSha256Signatures.constEnd())
+        return;
+    if (!checkSignature(signature.value(), expected))
+        endRunWithMessage(failure);
+    qDebug() << QString("validate " + targetPath) << " SHA256 correctly.";
 }
 
 bool Widget::installStagedFile(const QString &stagingPath, const QString &targetPath)

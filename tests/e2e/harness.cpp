@@ -120,11 +120,16 @@ ManifestEntry UpdateScenario::entry(const QString &name, const QString &version,
                                     bool withSignature) const
 {
     const QString digest = QString::fromStdString(md5OfFile(utf8Path(releasePath(name))));
+    const QString sha256 = sha256Of(readFile(releasePath(name)));
     ManifestEntry result{name, version, QString(), QString()};
-    if (withDigest)
+    if (withDigest) {
         result.md5 = digest;
-    if (withSignature)
+        result.sha256 = sha256;
+    }
+    if (withSignature) {
         result.signature = signDigest(digest, developmentPrivateKey());
+        result.sha256Signature = signDigest(sha256, developmentPrivateKey());
+    }
     return result;
 }
 
@@ -137,10 +142,16 @@ QByteArray UpdateScenario::manifest(const QString &server, const QString &versio
     for (const ManifestEntry &e : entries) {
         xml += "        <File><Name>" + escaped(e.name) + "</Name><Version>" + escaped(e.version) +
                "</Version>";
-        if (!e.md5.isEmpty() || !e.signature.isEmpty())
+        // Entries are read by position: a later element needs the earlier ones, empty or not.
+        const bool withSha256 = !e.sha256.isEmpty() || !e.sha256Signature.isEmpty();
+        if (!e.md5.isEmpty() || !e.signature.isEmpty() || withSha256)
             xml += "<MD5>" + escaped(e.md5) + "</MD5>";
-        if (!e.signature.isEmpty())
+        if (!e.signature.isEmpty() || withSha256)
             xml += "<Signature>" + escaped(e.signature) + "</Signature>";
+        if (withSha256)
+            xml += "<SHA256>" + escaped(e.sha256) + "</SHA256>";
+        if (!e.sha256Signature.isEmpty())
+            xml += "<SHA256Signature>" + escaped(e.sha256Signature) + "</SHA256Signature>";
         xml += "</File>\n";
     }
     xml += "    </Files>\n</Update>\n";

@@ -51,8 +51,8 @@ public:
     void setFault(const QString &path, const QJsonObject &fault);
     QStringList requests() const;
 
-    // An entry for a file already published, with its digest and, when asked, its signature
-    // made with the development private key.
+    // An entry for a file already published, with its digests (text-mode MD5 and SHA-256) and,
+    // when asked, their signatures made with the development private key.
     ManifestEntry entry(const QString &name, const QString &version, bool withDigest = true,
                         bool withSignature = true) const;
     static QByteArray manifest(const QString &server, const QString &version,

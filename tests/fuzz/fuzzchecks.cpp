@@ -23,17 +23,14 @@ bool manifestChecksHold(const QByteArray &content)
     if (!parseManifest(manifest, content))
         return true;
 
-    QMap<QString, QString> digests;
-    QMap<QString, QString> signatures;
-    const FileTable files = readFileTable(manifest, &digests, &signatures);
+    QMap<QString, QString> listed[4];
+    const FileTable files = readFileTable(manifest, &listed[0], &listed[1], &listed[2], &listed[3]);
     // Verification looks digests and signatures up under the names planning fetches.
-    for (auto digest = digests.cbegin(); digest != digests.cend(); ++digest) {
-        if (!files.contains(digest.key()) || digest.value().isEmpty())
-            return false;
-    }
-    for (auto signature = signatures.cbegin(); signature != signatures.cend(); ++signature) {
-        if (!files.contains(signature.key()) || signature.value().isEmpty())
-            return false;
+    for (const QMap<QString, QString> &map : listed) {
+        for (auto text = map.cbegin(); text != map.cend(); ++text) {
+            if (!files.contains(text.key()) || text.value().isEmpty())
+                return false;
+        }
     }
 
     const QString release = elementText(manifest, "Version");
