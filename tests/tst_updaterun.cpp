@@ -88,23 +88,24 @@ void TestUpdateRun::runThatStopsSaysWhy_data()
     QTest::addColumn<QString>("line");
     QTest::addColumn<QString>("caption");
     const QByteArray usable = UpdateScenario::manifest("%1", "1.0.0", {});
-    QTest::newRow("update.xml missing") << QByteArray() << QJsonObject() << "update.xml not exist."
-                                        << "Update failed: update.xml is missing.";
+    QTest::newRow("update.xml missing")
+        << QByteArray() << QJsonObject() << "update.xml not exist."
+        << "Update failed: update.xml is missing.\nReinstall the program.";
     QTest::newRow("update.xml malformed")
         << QByteArray("<Update><UpdateServer>%1</UpdateServer><Version>1.0.0</Version>")
         << QJsonObject() << "localxml setcontent false"
-        << "Update failed: update.xml is damaged.";
+        << "Update failed: update.xml is damaged.\nReinstall the program.";
     // Port 1 on loopback: nothing listens there.
     QTest::newRow("server unreachable")
         << UpdateScenario::manifest("http://127.0.0.1:1", "1.0.0", {}) << QJsonObject()
         << "get serverXml error."
-        << "Update failed: cannot reach the server.";
+        << "Update failed: cannot reach the server.\nCheck the network, then start again.";
     QTest::newRow("server answers no XML")
         << usable << QJsonObject{{"body", "this is not a manifest"}} << "get serverXml error."
-        << "Update failed: bad reply from the server.";
+        << "Update failed: bad reply from the server.\nTry again later.";
     QTest::newRow("server answers an error page")
         << usable << QJsonObject{{"status", 500}} << "get serverXml error."
-        << "Update failed: bad reply from the server.";
+        << "Update failed: bad reply from the server.\nTry again later.";
 }
 
 void TestUpdateRun::runThatStopsSaysWhy()
@@ -125,7 +126,8 @@ void TestUpdateRun::runThatStopsSaysWhy()
     QVERIFY2(result.finished && !result.crashed, qPrintable(result.log()));
     // The window stays until it is closed, and says why the update went no further.
     QVERIFY2(result.hasLine(line), qPrintable(result.log()));
-    QCOMPARE(result.lines.filter("CAPTION "), QStringList{"CAPTION " + caption});
+    QCOMPARE(result.lines.filter("CAPTION "),
+             QStringList{"CAPTION " + QString(caption).replace('\n', " / ")});
     QVERIFY(result.hasLine("EVENT LOOP ENDED 0"));
     QCOMPARE(result.exitCode, 1);
     QVERIFY(!result.toolStarted);
@@ -320,7 +322,8 @@ void TestUpdateRun::closingAfterAStallIsNoSuccess()
     QVERIFY(result.exitCode != 0);
     QVERIFY(!result.toolStarted);
     QCOMPARE(result.lines.filter("CAPTION ").last(),
-             QString("CAPTION Update failed: a file could not be saved."));
+             QString("CAPTION Update failed: a file could not be saved. / Check the disk, then "
+                     "start again."));
     QCOMPARE(scenario.installed("a.dll"), QByteArray("a"));
     QCOMPARE(scenario.installed("update.xml"), localManifest);
 }

@@ -70,7 +70,9 @@ void TestWidget::windowLooksAsDesigned()
     QCOMPARE(widget.windowType(), Qt::Window);
     QVERIFY(!(widget.windowFlags() & Qt::FramelessWindowHint));
 
-    QCOMPARE(widget.ui->tipLabel->geometry(), QRect(304, 278, 351, 20));
+    // The run stopped at once (no update.xml): its caption has grown a line downwards.
+    QCOMPARE(widget.ui->tipLabel->geometry().topLeft(), QPoint(304, 278));
+    QCOMPARE(widget.ui->tipLabel->width(), 351);
     QCOMPARE(widget.ui->tipLabel->alignment(), Qt::AlignCenter);
     QCOMPARE(widget.ui->tipLabel->styleSheet(), QString("color: rgb(255, 255, 255);"));
     QCOMPARE(widget.ui->backgroundLabel->geometry(), QRect(226, 198, 511, 132));
@@ -167,19 +169,21 @@ void TestWidget::captionCanBeDrawn_data()
         "<u><UpdateServer>http://127.0.0.1:1</UpdateServer><Version>1.0.0</Version></u>");
     QTest::newRow("update under way")
         << unreachable << QString() << QString::fromUtf8("钱包更新中...");
-    QTest::newRow("update.xml missing") << QByteArray() << "update.xml not exist."
-                                        << "Update failed: update.xml is missing.";
+    QTest::newRow("update.xml missing")
+        << QByteArray() << "update.xml not exist."
+        << "Update failed: update.xml is missing.\nReinstall the program.";
     QTest::newRow("update.xml malformed")
         << QByteArray("<u><UpdateServer>http://127.0.0.1:1</UpdateServer><Version>1.0.0</u>")
         << "localxml setcontent false"
-        << "Update failed: update.xml is damaged.";
-    QTest::newRow("server unreachable") << unreachable << "get serverXml error."
-                                        << "Update failed: cannot reach the server.";
+        << "Update failed: update.xml is damaged.\nReinstall the program.";
+    QTest::newRow("server unreachable")
+        << unreachable << "get serverXml error."
+        << "Update failed: cannot reach the server.\nCheck the network, then start again.";
 }
 
 // The window's texts are Chinese by design: a machine without a font that covers them shows
 // boxes. Every character must be covered by the font the caption resolves to (fallbacks
-// included, as drawing uses them), and the text must fit the caption's fixed width.
+// included, as drawing uses them), and every line must fit the caption's width and the panel.
 void TestWidget::captionCanBeDrawn()
 {
     QFETCH(QByteArray, manifest);
@@ -197,13 +201,20 @@ void TestWidget::captionCanBeDrawn()
         QTRY_COMPARE(label->text(), caption);
 
     const QFontMetrics metrics(label->font());
-    for (const uint character : caption.toUcs4())
+    for (const uint character : QString(caption).remove('\n').toUcs4())
         QVERIFY2(metrics.inFontUcs4(character),
                  qPrintable(QString("U+%1 of \"%2\" is in no font that \"%3\" resolves to")
                                 .arg(character, 4, 16, QChar('0'))
                                 .arg(caption, QFontInfo(label->font()).family())));
-    QVERIFY2(metrics.horizontalAdvance(caption) <= label->contentsRect().width(),
-             qPrintable(QString("%1 pixels wide").arg(metrics.horizontalAdvance(caption))));
+    const QStringList lines = caption.split('\n');
+    for (const QString &text : lines)
+        QVERIFY2(metrics.horizontalAdvance(text) <= label->contentsRect().width(),
+                 qPrintable(QString("\"%1\" is %2 pixels wide")
+                                .arg(text)
+                                .arg(metrics.horizontalAdvance(text))));
+    QVERIFY(lines.size() * metrics.lineSpacing() <= label->contentsRect().height());
+    // Below the panel's edge a line would be drawn over the background picture.
+    QVERIFY(label->geometry().bottom() <= widget.ui->backgroundLabel->geometry().bottom());
 }
 
 void TestWidget::startUpRequestsServerManifest()

@@ -66,7 +66,7 @@ void Widget::startNextDownload()
         // The run stops here without an ending: nothing of this file has been fetched, the
         // installation keeps its files and the old update.xml, and the box says why. Closing the
         // window then ends the process with status 1 (updateInterrupted).
-        stopRun(tr("Update failed: a file could not be saved."));
+        stopRun(tr("Update failed: a file could not be saved.\nCheck the disk, then start again."));
         showMessage(
             tr("Unable to save the file %1: %2.").arg(localPath, downloadFile->errorString()));
         downloadFile.reset();

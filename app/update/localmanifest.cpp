@@ -12,12 +12,12 @@ void Widget::loadLocalManifest()
     QFile file("update.xml");
     if (!file.open(QIODevice::ReadOnly)) {
         qDebug() << "update.xml not exist.";
-        stopRun(tr("Update failed: update.xml is missing."));
+        stopRun(tr("Update failed: update.xml is missing.\nReinstall the program."));
         return;
     }
     if (!parseManifest(localManifest, file.readAll())) {
         qDebug() << "localxml setcontent false";
-        stopRun(tr("Update failed: update.xml is damaged."));
+        stopRun(tr("Update failed: update.xml is damaged.\nReinstall the program."));
         return;
     }
     file.close();

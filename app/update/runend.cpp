@@ -3,9 +3,11 @@
 #include "ui_widget.h"
 
 #include <QDesktopServices>
+#include <QLabel>
 #include <QMessageBox>
 #include <QUrl>
 
+#include <algorithm>
 #include <cstdlib>
 
 // A run ends the process itself, from inside a slot: with the tool started, or with a box that
@@ -37,6 +39,12 @@ void Widget::stopRun(const QString &caption)
 {
     // Whoever sees the window sees no debug line: the caption must not go on saying that the
     // update is under way.
-    ui->tipLabel->setText(caption);
+    // It says what happened and what to do, on two lines: the label grows by one line into the
+    // panel's free space below it, so the first line stays where the caption always stands.
+    QLabel *label = ui->tipLabel;
+    label->setText(caption);
+    const int lines = caption.count('\n') + 1;
+    label->resize(label->width(),
+                  std::max(label->height(), lines * label->fontMetrics().lineSpacing()));
     runStopped = true;
 }

@@ -36,8 +36,9 @@ void Widget::httpFinished()
         // Without an HTTP status no server answered at all.
         const bool unanswered =
             failed && !reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid();
-        stopRun(unanswered ? tr("Update failed: cannot reach the server.")
-                           : tr("Update failed: bad reply from the server."));
+        stopRun(unanswered ? tr("Update failed: cannot reach the server.\nCheck the network, then "
+                                "start again.")
+                           : tr("Update failed: bad reply from the server.\nTry again later."));
         return;
     }
 

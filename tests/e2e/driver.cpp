@@ -46,7 +46,8 @@ public:
     {
         if (caption && caption->text() != lastCaption) {
             lastCaption = caption->text();
-            report("CAPTION " + lastCaption);
+            // One report per line: the lines of a caption are joined by " / ".
+            report("CAPTION " + QString(lastCaption).replace('\n', " / "));
         }
     }
 
