@@ -180,7 +180,10 @@ RunResult UpdateScenario::collect(QProcess &process, const QString &untilLine, b
     process.setProcessEnvironment(environment);
     process.setWorkingDirectory(installPath());
     process.setProcessChannelMode(QProcess::SeparateChannels);
-    process.start(CORVANTILE_E2E_DRIVER, QStringList());
+    if (wrapper.isEmpty())
+        process.start(CORVANTILE_E2E_DRIVER, QStringList());
+    else
+        process.start(wrapper.first(), wrapper.mid(1) << CORVANTILE_E2E_DRIVER);
     process.waitForStarted();
 
     RunResult result;

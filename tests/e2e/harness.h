@@ -60,6 +60,9 @@ public:
     void installManifest(const QString &version, const QList<ManifestEntry> &entries);
     void publishManifest(const QString &version, const QList<ManifestEntry> &entries);
 
+    // Runs the updater through this command from now on, the driver's path appended (a tracer).
+    void runUnder(const QStringList &command) { wrapper = command; }
+
     RunResult run(int timeoutMs = 60000);
     // Runs until a line starting with the given text appears in the log, then ends the updater and
     // reports.
@@ -79,6 +82,7 @@ private:
     QProcess server;
     quint16 port = 0;
     QMap<QString, QByteArray> outsideBefore;
+    QStringList wrapper;
 };
 
 QString md5Hex(const QByteArray &content);
