@@ -68,8 +68,7 @@ void Widget::downloadFinished()
 bool Widget::installStagedFile(const QString &stagingPath, const QString &targetPath)
 {
     refuseLinkOnTheWay(targetPath);
-    const QFileInfo target(targetPath);
-    if (target.isDir() && !target.isSymLink())
+    if (QFileInfo(targetPath).isDir() && !isLink(utf8Path(targetPath)))
         clearDroppedFolder(targetPath);
 
     // One replace in place of remove-then-rename: the target holds its old or its new content
