@@ -9,7 +9,7 @@ CORVANTILE_PACKAGES=(
     build-essential cmake ninja-build pkg-config
     qtbase5-dev qtbase5-dev-tools libqt5xml5 libssl-dev openssl
     python3 xvfb xauth x11-apps imagemagick
-    nginx-light curl time
+    nginx-light curl time strace
     binutils-mingw-w64-x86-64 g++-mingw-w64-x86-64-posix wine64
     libbenchmark-dev clang libclang-rt-14-dev
 )
