@@ -25,7 +25,8 @@ private slots:
     void obsoleteFilesDeletedOnceSomethingDownloads();
     void leftoverStagingFileIsTruncated();
     void stagingFileThatCannotBeCreatedStallsTheRun();
-    void readOnlyManifestIsKept();
+    void manifestThatCannotBeStoredIsKept_data();
+    void manifestThatCannotBeStoredIsKept();
     void closingAfterAStallIsNoSuccess();
     void namesDifferingInCaseAreDifferentFiles();
     void oneRunAtATime_data();
@@ -268,13 +269,29 @@ void TestUpdateRun::stagingFileThatCannotBeCreatedStallsTheRun()
     QCOMPARE(scenario.installed("update.xml"), localManifest);
 }
 
-void TestUpdateRun::readOnlyManifestIsKept()
+void TestUpdateRun::manifestThatCannotBeStoredIsKept_data()
 {
+    // Where the installed manifest really lies, relative to the installation: update.xml itself
+    // (made read-only), or a file outside that update.xml is a symbolic link to.
+    QTest::addColumn<QString>("manifestFile");
+
+    QTest::newRow("read-only") << "update.xml";
+    QTest::newRow("a link to a file outside") << "../manifest-elsewhere.xml";
+}
+
+void TestUpdateRun::manifestThatCannotBeStoredIsKept()
+{
+    QFETCH(QString, manifestFile);
+
     UpdateScenario scenario;
     QVERIFY(scenario.startServer());
-    scenario.installManifest("1.0.0", {});
-    const QByteArray localManifest = scenario.installed("update.xml");
-    QFile::setPermissions(scenario.installPath("update.xml"), QFile::ReadOwner | QFile::ReadGroup);
+    scenario.install(manifestFile, UpdateScenario::manifest(scenario.serverUrl(), "1.0.0", {}));
+    const QByteArray localManifest = scenario.installed(manifestFile);
+    if (manifestFile == "update.xml")
+        QFile::setPermissions(scenario.installPath("update.xml"),
+                              QFile::ReadOwner | QFile::ReadGroup);
+    else
+        QVERIFY(QFile::link(manifestFile, scenario.installPath("update.xml")));
     // What a run killed while it stored update.xml leaves beside it.
     scenario.install("update.xml.k3Rq9Z", "<Update><Version>0.9");
     scenario.publish("a.txt", "a");
@@ -292,6 +309,7 @@ void TestUpdateRun::readOnlyManifestIsKept()
     QCOMPARE(result.lines.indexOf("Xml updated"), failed + 1);
     QCOMPARE(scenario.installed("update.xml"), localManifest);
     QCOMPARE(scenario.installed("a.txt"), QByteArray("a"));
+    QVERIFY(scenario.outsideUnchanged());
 }
 
 void TestUpdateRun::closingAfterAStallIsNoSuccess()
