@@ -70,6 +70,7 @@ private:
 
     // The download queue (downloadqueue.cpp)
     void startNextDownload();
+    void clearDroppedFilesOnTheWay(const QString &directory);
     [[noreturn]] void finishUpdate();
 
     // Verification and installation (verification.cpp)

@@ -212,20 +212,26 @@ void TestUpdateRun::obsoleteFilesDeletedOnceSomethingDownloads()
     scenario.install("sub/gone.txt", "gone");
     scenario.install("unlisted.txt", "never in a manifest");
     scenario.install("sub/deeper/gone.txt", "gone too");
+    scenario.install("lib", "a file that becomes a folder");
     scenario.installManifest("1.0.0", {{"obsolete.dll", "1.0.0", "", ""},
                                        {"sub/gone.txt", "1.0.0", "", ""},
-                                       {"sub/deeper/gone.txt", "1.0.0", "", ""}});
+                                       {"sub/deeper/gone.txt", "1.0.0", "", ""},
+                                       {"lib", "1.0.0", "", ""}});
     scenario.publish("new.dll", "new");
-    // The folder sub/ becomes a file: it holds only files the new release drops, so it gives way.
+    // The folder sub/ becomes a file: it holds only files the new release drops, so it gives way;
+    // and the dropped file lib gives way to the folder lib/.
     scenario.publish("sub", "was a folder");
+    scenario.publish("lib/x.dll", "in a new folder");
     scenario.publishManifest("1.1.0",
-                             {scenario.entry("new.dll", "1.1.0"), scenario.entry("sub", "1.1.0")});
+                             {scenario.entry("new.dll", "1.1.0"), scenario.entry("sub", "1.1.0"),
+                              scenario.entry("lib/x.dll", "1.1.0")});
 
     const RunResult result = scenario.run();
 
     QVERIFY2(result.exitCode == 0 && result.boxes.isEmpty(), qPrintable(result.log()));
     QVERIFY(!scenario.isInstalled("obsolete.dll"));
     QCOMPARE(scenario.installed("sub"), QByteArray("was a folder"));
+    QCOMPARE(scenario.installed("lib/x.dll"), QByteArray("in a new folder"));
     QCOMPARE(scenario.installed("unlisted.txt"), QByteArray("never in a manifest"));
     QCOMPARE(scenario.installed("new.dll"), QByteArray("new"));
 }

@@ -8,6 +8,7 @@
 #include <QDebug>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QUrl>
@@ -53,8 +54,11 @@ void Widget::startNextDownload()
     const int lastSlash = localPath.lastIndexOf('/');
     if (lastSlash >= 0) {
         const QString directory = localPath.left(lastSlash);
-        if (!QDir().exists(directory))
+        // QDir::exists() is true for a file of that name too.
+        if (!QFileInfo(directory).isDir()) {
+            clearDroppedFilesOnTheWay(directory);
             qDebug() << QDir().mkpath(directory);
+        }
     }
 
     // Whatever stands at the staging path is removed and the file created anew, exclusively: a
@@ -88,6 +92,19 @@ void Widget::startNextDownload()
 
     if (!downloadList.isEmpty())
         downloadList.removeFirst();
+}
+
+void Widget::clearDroppedFilesOnTheWay(const QString &directory)
+{
+    // A release that turns the file lib into a folder lib/: a file the new release drops gives
+    // way, or no run could ever create the folder. Any other file there keeps its place, and the
+    // staging file then cannot be created.
+    QString folder;
+    for (const QString &component : directory.split('/')) {
+        folder += (folder.isEmpty() ? "" : "/") + component;
+        if (QFileInfo(folder).isFile() && obsoleteFiles.contains(folder))
+            QFile::remove(folder);
+    }
 }
 
 void Widget::finishUpdate()
