@@ -5,6 +5,7 @@
 
 #include <QBrush>
 #include <QFile>
+#include <QLockFile>
 #include <QMouseEvent>
 #include <QNetworkReply>
 #include <QPalette>
@@ -30,6 +31,7 @@ Widget::Widget(QWidget *parent)
 
     ui->backgroundLabel->setPixmap(QPixmap("pic2/progressBarBackground.png"));
 
+    lockInstallation();
     loadLocalManifest();
 }
 

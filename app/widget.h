@@ -16,6 +16,7 @@
 
 class MyProgressBar;
 class QFile;
+class QLockFile;
 class QMouseEvent;
 class QNetworkReply;
 
@@ -53,21 +54,31 @@ private slots:
 private:
     // The local manifest (localmanifest.cpp)
     void loadLocalManifest();
+    void removeLeftoverManifests();
     QMap<QString, QString> parseFileTable(const QDomDocument &document);
     bool storeServerManifest();
 
     // Version check (versioncheck.cpp)
     void requestServerManifest(const QUrl &url);
 
+    // One run at a time (installationlock.cpp)
+    void lockInstallation();
+    void unlockInstallation();
+
     // Planning (planning.cpp)
     void planDownloads();
+    void refuseLinkOnTheWay(const QString &localPath);
+    void deleteObsoleteFiles();
 
     // The download queue (downloadqueue.cpp)
     void startNextDownload();
+    void clearDroppedFilesOnTheWay(const QString &directory);
+    [[noreturn]] void finishUpdate();
 
     // Verification and installation (verification.cpp)
     void checkSha256(const QString &targetPath, const std::string &computed);
     bool installStagedFile(const QString &stagingPath, const QString &targetPath);
+    bool clearDroppedFolder(const QString &folder);
 
     // How a run ends (runend.cpp)
     [[noreturn]] void launchTool();
@@ -105,6 +116,13 @@ private:
     // Set when the run stopped without an ending and the caption says why.
     bool runStopped;
     DownloadListLog downloadListLog;
+    // Local paths of the files the old release listed and the new one does not; deleted once
+    // every planned file is installed.
+    QStringList obsoleteFiles;
+    // Local paths of the files installed by this run: made durable before the new update.xml is.
+    QStringList installedFiles;
+    // Held from the start of the run to its end, so that two runs never share staging files.
+    std::unique_ptr<QLockFile> installationLock;
 };
 
 #endif // CORVANTILE_APP_WIDGET_H

@@ -1,5 +1,6 @@
 #include "integrity/platformfile.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 
@@ -13,6 +14,9 @@
 #include <windows.h>
 #else
 #include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #endif
 #include <cerrno>
 #include <cstring>
@@ -136,4 +140,131 @@ bool isSameFile(const std::string &utf8First, const std::string &utf8Second)
     const bool same = std::filesystem::equivalent(utf8First, utf8Second, error);
 #endif
     return !error && same;
+}
+
+bool isLink(const std::string &utf8Path)
+{
+#ifdef _WIN32
+    std::wstring wide;
+    if (!widen(utf8Path, &wide))
+        return false;
+    const DWORD attributes = GetFileAttributesW(wide.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        return false;
+    // Only the directory entry carries the reparse tag; any tag that names another place (a
+    // symbolic link, a junction, and whatever else marks itself as a name surrogate) counts.
+    WIN32_FIND_DATAW entry;
+    const HANDLE find = FindFirstFileW(wide.c_str(), &entry);
+    if (find == INVALID_HANDLE_VALUE)
+        return true;
+    FindClose(find);
+    return entry.dwReserved0 == IO_REPARSE_TAG_SYMLINK ||
+           entry.dwReserved0 == IO_REPARSE_TAG_MOUNT_POINT || (entry.dwReserved0 & 0x20000000) != 0;
+#else
+    struct stat status;
+    return ::lstat(utf8Path.c_str(), &status) == 0 && S_ISLNK(status.st_mode);
+#endif
+}
+
+std::optional<std::string> linkOnTheWay(const std::string &utf8RelativePath)
+{
+#ifdef _WIN32
+    const std::string separators = "/\\";
+#else
+    const std::string separators = "/";
+#endif
+    for (std::size_t end = utf8RelativePath.find_first_of(separators); end != std::string::npos;
+         end = utf8RelativePath.find_first_of(separators, end + 1)) {
+        const std::string folder = utf8RelativePath.substr(0, end);
+        if (!folder.empty() && isLink(folder))
+            return folder;
+    }
+    return std::nullopt;
+}
+
+bool syncFiles(const std::vector<std::string> &utf8Paths, std::string *error)
+{
+#ifdef _WIN32
+    // Flushing a volume needs administrator rights, which the updater has; where it is refused
+    // (or under Wine) each file on that volume is flushed on its own.
+    std::vector<std::wstring> flushedVolumes;
+    std::vector<std::wstring> fileByFileVolumes;
+    for (const std::string &utf8Path : utf8Paths) {
+        std::wstring wide;
+        if (!widen(utf8Path, &wide)) {
+            setError(error, "path is not valid UTF-8");
+            return false;
+        }
+        wchar_t volumeBuffer[MAX_PATH + 1];
+        if (!GetVolumePathNameW(wide.c_str(), volumeBuffer, MAX_PATH + 1)) {
+            setError(error, utf8Path + ": " + systemErrorText(GetLastError()));
+            return false;
+        }
+        const std::wstring volume(volumeBuffer);
+        if (std::find(flushedVolumes.begin(), flushedVolumes.end(), volume) != flushedVolumes.end())
+            continue;
+        const bool fileByFile = std::find(fileByFileVolumes.begin(), fileByFileVolumes.end(),
+                                          volume) != fileByFileVolumes.end();
+        if (!fileByFile && volume.size() == 3 && volume[1] == L':') {
+            const std::wstring device = L"\\\\.\\" + volume.substr(0, 2);
+            const HANDLE handle =
+                CreateFileW(device.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                            nullptr, OPEN_EXISTING, 0, nullptr);
+            if (handle != INVALID_HANDLE_VALUE) {
+                const bool flushed = FlushFileBuffers(handle);
+                CloseHandle(handle);
+                if (flushed) {
+                    flushedVolumes.push_back(volume);
+                    continue;
+                }
+            }
+        }
+        if (!fileByFile)
+            fileByFileVolumes.push_back(volume);
+        const HANDLE file = CreateFileW(wide.c_str(), GENERIC_WRITE,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE) {
+            setError(error, utf8Path + ": " + systemErrorText(GetLastError()));
+            return false;
+        }
+        const bool flushed = FlushFileBuffers(file);
+        const DWORD code = GetLastError();
+        CloseHandle(file);
+        if (!flushed) {
+            setError(error, utf8Path + ": " + systemErrorText(code));
+            return false;
+        }
+    }
+    return true;
+#elif defined(__linux__)
+    // syncfs writes out one whole file system, names included, at the cost of a single fsync:
+    // many small files would otherwise cost one journal commit each.
+    std::vector<dev_t> synced;
+    for (const std::string &utf8Path : utf8Paths) {
+        struct stat status;
+        if (::stat(utf8Path.c_str(), &status) != 0) {
+            setError(error, utf8Path + ": " + std::strerror(errno));
+            return false;
+        }
+        if (std::find(synced.begin(), synced.end(), status.st_dev) != synced.end())
+            continue;
+        const int descriptor = ::open(utf8Path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (descriptor < 0 || ::syncfs(descriptor) != 0) {
+            const int code = errno;
+            if (descriptor >= 0)
+                ::close(descriptor);
+            setError(error, utf8Path + ": " + std::strerror(code));
+            return false;
+        }
+        ::close(descriptor);
+        synced.push_back(status.st_dev);
+    }
+    return true;
+#else
+    (void)error;
+    if (!utf8Paths.empty())
+        ::sync();
+    return true;
+#endif
 }

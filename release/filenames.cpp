@@ -110,6 +110,9 @@ QString unsafeNameReason(const QString &name)
                "\" as a drive, and allows no colon in file names";
     if (path.compare("update.xml", Qt::CaseInsensitive) == 0)
         return "it is the installation's own manifest";
+    // Installed, it would stand in for the lock of a running update and be removed with it.
+    if (path.compare("update.xml.lock", Qt::CaseInsensitive) == 0)
+        return "it is the lock of a running update";
     for (const QString &component : path.split('/')) {
         const QString reason = componentReason(component);
         if (!reason.isNull())

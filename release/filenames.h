@@ -27,7 +27,7 @@ std::string utf8Path(const QString &path);
 // path that stays inside the working directory and names an ordinary file on every platform:
 // empty names, absolute, drive and UNC paths, "." and ".." components (with either separator),
 // characters and device names that Windows gives another meaning, and the installation's own
-// update.xml are refused.
+// update.xml and the lock a running update holds beside it are refused.
 QString unsafeNameReason(const QString &name);
 
 // A name that cannot be installed safely beside the others, and why.

@@ -45,6 +45,7 @@ void TestFileNames::safety_data()
     QTest::newRow("device name with extension") << "com1.txt" << false;
     QTest::newRow("the installation's manifest") << "Update.XML" << false;
     QTest::newRow("a manifest in a subfolder") << "sub/update.xml" << true;
+    QTest::newRow("the lock of a running update") << "update.xml.LOCK" << false;
 }
 
 void TestFileNames::safety()

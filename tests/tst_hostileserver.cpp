@@ -10,6 +10,7 @@
 #include <QDirIterator>
 #include <QDomDocument>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonObject>
 #include <QScopeGuard>
 #include <QtTest>
@@ -47,15 +48,18 @@ QString lostOrHalfWritten(const UpdateScenario &scenario, const QList<InstalledF
 }
 
 // The installation every case starts from: release 1.0.0 with a tool, a data file and a file
-// the server's release no longer lists.
-void installRelease(UpdateScenario &scenario)
+// the server's release no longer lists, updated from the fixture server unless another address
+// is given.
+void installRelease(UpdateScenario &scenario, const QString &server = QString())
 {
     scenario.install("tool.dll", oldTool);
     scenario.install("sub/data.txt", oldData);
     scenario.install("obsolete.dll", obsoleteData);
-    scenario.installManifest("1.0.0", {{"tool.dll", "1.0.0", "", ""},
-                                       {"sub/data.txt", "1.0.0", "", ""},
-                                       {"obsolete.dll", "1.0.0", "", ""}});
+    scenario.install("update.xml", UpdateScenario::manifest(
+                                       server.isEmpty() ? scenario.serverUrl() : server, "1.0.0",
+                                       {{"tool.dll", "1.0.0", "", ""},
+                                        {"sub/data.txt", "1.0.0", "", ""},
+                                        {"obsolete.dll", "1.0.0", "", ""}}));
 }
 
 // Nothing of the installation changed: the same files with the same content, the same manifest.
@@ -85,6 +89,17 @@ QByteArray billionLaughs()
     }
     return xml + "]>\n<Update><Version>2.0.0</Version><Files><File><Name>&lol9;</Name>"
                  "<Version>2.0.0</Version></File></Files></Update>\n";
+}
+
+// A newer release that would install something, were it taken: the manifest of a case that
+// must be refused whole.
+QByteArray newerRelease(const QByteArray &beforeRoot = QByteArray(),
+                        const QByteArray &inRoot = QByteArray())
+{
+    return "<?xml version=\"1.0\"?>\n" + beforeRoot +
+           "<Update><Version>2.0.0</Version><Files><File><Name>new.dll</Name>"
+           "<Version>2.0.0</Version></File></Files>" +
+           inRoot + "</Update>\n";
 }
 
 QByteArray nestedElements(int depth)
@@ -122,7 +137,11 @@ void checkDownloadFailureKeptTheRelease(const UpdateScenario &scenario, const Ru
     QCOMPARE(scenario.installed("tool.dll"), oldTool);
     QVERIFY(!scenario.isInstalled("tool.dll.update"));
     QCOMPARE(scenario.installed("update.xml"), localManifest);
-    const QString problem = lostOrHalfWritten(scenario, {{"sub/data.txt", oldData, oldData}});
+    // An update that did not install every file deletes nothing: the old release may still need
+    // what the new one drops.
+    const QString problem =
+        lostOrHalfWritten(scenario, {{"sub/data.txt", oldData, oldData},
+                                     {"obsolete.dll", obsoleteData, obsoleteData}});
     QVERIFY2(problem.isEmpty(), qPrintable(problem));
     QVERIFY(scenario.outsideUnchanged());
 }
@@ -148,8 +167,10 @@ private slots:
     void versionBeyondIntRange_data();
     void versionBeyondIntRange();
     void hundredThousandEntries();
-    void connectionReset_data();
-    void connectionReset();
+    void bodyNotWhole_data();
+    void bodyNotWhole();
+    void linkInTheInstallation_data();
+    void linkInTheInstallation();
     void tricklingServerCanBeClosed();
     void diskFullWhileStaging();
     void nestingLimit_data();
@@ -162,25 +183,42 @@ void TestHostileServer::unusableManifest_data()
 {
     QTest::addColumn<QByteArray>("body");
     QTest::addColumn<QJsonObject>("fault");
+    // The installation's UpdateServer, "%1" standing for the release folder; empty for the
+    // fixture server.
+    QTest::addColumn<QString>("server");
 
-    QTest::newRow("entity expansion (billion laughs)") << billionLaughs() << QJsonObject();
-    QTest::newRow("100,000 nested elements") << nestedElements(100000) << QJsonObject();
-    QTest::newRow("HTML error page, status 500") << QByteArray() << QJsonObject{{"status", 500}};
+    QTest::newRow("entity expansion (billion laughs)")
+        << billionLaughs() << QJsonObject() << QString();
+    QTest::newRow("100,000 nested elements")
+        << nestedElements(100000) << QJsonObject() << QString();
+    QTest::newRow("HTML error page, status 500")
+        << QByteArray() << QJsonObject{{"status", 500}} << QString();
     QTest::newRow("HTML page, status 200, not well-formed")
         << QByteArray("<html><head><title>Maintenance</title></head>\n"
                       "<body><p>Back soon.<br></body></html>\n")
-        << QJsonObject();
-    QTest::newRow("answer that never ends") << QByteArray() << QJsonObject{{"endless", true}};
+        << QJsonObject() << QString();
+    QTest::newRow("answer that never ends")
+        << QByteArray() << QJsonObject{{"endless", true}} << QString();
+    // Stored, the document would keep "&x;" without its declaration: no later run could read it.
+    QTest::newRow("document type with an entity")
+        << newerRelease("<!DOCTYPE Update [<!ENTITY x SYSTEM \"file:///etc/hostname\">]>\n",
+                        "<Note>&x;</Note>")
+        << QJsonObject() << QString();
+    // Unpacked by Qt, a gzip bomb of a few MiB takes gigabytes; a manifest comes as it is stored.
+    QTest::newRow("gzip-encoded, not asked for")
+        << newerRelease() << QJsonObject{{"gzip", true}} << QString();
+    QTest::newRow("file: address") << newerRelease() << QJsonObject() << "file://%1";
 }
 
 void TestHostileServer::unusableManifest()
 {
     QFETCH(QByteArray, body);
     QFETCH(QJsonObject, fault);
+    QFETCH(QString, server);
 
     UpdateScenario scenario;
     QVERIFY(scenario.startServer());
-    installRelease(scenario);
+    installRelease(scenario, server.isEmpty() ? server : server.arg(scenario.releasePath()));
     const QByteArray localManifest = scenario.installed("update.xml");
     if (!body.isEmpty())
         scenario.publish("update.xml", body);
@@ -198,7 +236,8 @@ void TestHostileServer::unusableManifest()
     QCOMPARE(result.exitCode, 1);
     QVERIFY(result.boxes.isEmpty());
     QVERIFY(!result.toolStarted);
-    QCOMPARE(scenario.requests(), QStringList{"/update.xml"});
+    // Only http and https addresses are requested at all.
+    QCOMPARE(scenario.requests(), server.isEmpty() ? QStringList{"/update.xml"} : QStringList());
     const QString problem = lostOrHalfWritten(scenario, untouched);
     QVERIFY2(problem.isEmpty(), qPrintable(problem));
     QCOMPARE(scenario.installed("update.xml"), localManifest);
@@ -454,19 +493,29 @@ void TestHostileServer::hundredThousandEntries()
     QVERIFY(scenario.outsideUnchanged());
 }
 
-void TestHostileServer::connectionReset_data()
+void TestHostileServer::bodyNotWhole_data()
 {
-    QTest::addColumn<int>("sent");
+    QTest::addColumn<QJsonObject>("fault");
 
+    const int size = newTool.size() * 8192;
     // Qt sends the request again after some resets and may then take the cut body for the whole.
-    QTest::newRow("after the headers") << 0;
-    QTest::newRow("mid-body") << 1000;
-    QTest::newRow("one byte short") << newTool.size() * 8192 - 1;
+    QTest::newRow("reset after the headers") << QJsonObject{{"reset", 0}};
+    QTest::newRow("reset mid-body") << QJsonObject{{"reset", 1000}};
+    QTest::newRow("reset one byte short") << QJsonObject{{"reset", size - 1}};
+    // Unpacked by Qt without limit (a bomb of 2 MiB takes gigabytes), and without the stated
+    // length that would show a cut.
+    QTest::newRow("gzip-encoded, not asked for") << QJsonObject{{"gzip", true}};
+    QTest::newRow("gzip-encoded, cut mid-body") << QJsonObject{{"gzip", true}, {"cut", 100}};
+    // Qt takes a chunk size that is no number for the last chunk, and sometimes a closed
+    // connection for the end.
+    QTest::newRow("chunked, garbled chunk size") << QJsonObject{{"chunked", "garbage"}};
+    QTest::newRow("chunked, connection closed mid-body") << QJsonObject{{"chunked", "close"}};
+    QTest::newRow("no length, reset mid-body") << QJsonObject{{"nolength", true}, {"reset", 1000}};
 }
 
-void TestHostileServer::connectionReset()
+void TestHostileServer::bodyNotWhole()
 {
-    QFETCH(int, sent);
+    QFETCH(QJsonObject, fault);
 
     UpdateScenario scenario;
     QVERIFY(scenario.startServer());
@@ -476,7 +525,7 @@ void TestHostileServer::connectionReset()
     scenario.publish("tool.dll", body);
     scenario.publishManifest("2.0.0", {scenario.entry("tool.dll", "2.0.0", false, false),
                                        {"sub/data.txt", "1.0.0", "", ""}});
-    scenario.setFault("/tool.dll", {{"reset", sent}});
+    scenario.setFault("/tool.dll", fault);
 
     const RunResult result = scenario.run();
 
@@ -484,8 +533,90 @@ void TestHostileServer::connectionReset()
     QVERIFY2(result.boxes.size() == 1 &&
                  result.boxes.first().startsWith("CorvantileUpdate | Download failed: "),
              qPrintable(result.log()));
-    // Without a digest the cut body would have been installed, had the reset gone unnoticed.
+    // Without a digest the cut body would have been installed, had the cut gone unnoticed.
     checkDownloadFailureKeptTheRelease(scenario, result, localManifest);
+}
+
+void TestHostileServer::linkInTheInstallation_data()
+{
+    // A link in the installation, and where it points: "../elsewhere" is a folder beside the
+    // installation holding x.dll, "../outside.txt" a file there.
+    QTest::addColumn<QString>("link");
+    QTest::addColumn<QString>("target");
+    // What the two releases list besides the tool: a new file, and one the new release drops.
+    QTest::addColumn<QString>("newFile");
+    QTest::addColumn<QString>("droppedFile");
+    // The file the refusal names, or empty when the update must go through.
+    QTest::addColumn<QString>("refused");
+
+    QTest::newRow("a new file's folder links outside") << "plugins"
+                                                       << "../elsewhere"
+                                                       << "plugins/x.dll"
+                                                       << ""
+                                                       << "plugins/x.dll";
+    QTest::newRow("a dropped file's folder links outside") << "plugins"
+                                                           << "../elsewhere"
+                                                           << ""
+                                                           << "plugins/x.dll"
+                                                           << "plugins/x.dll";
+    QTest::newRow("a deeper folder links outside") << "bin/plugins"
+                                                   << "../../elsewhere"
+                                                   << "bin/plugins/new.dll"
+                                                   << ""
+                                                   << "bin/plugins/new.dll";
+    // Removed and made anew: the file it points to keeps its content.
+    QTest::newRow("staging file planted as a link") << "tool.dll.update"
+                                                    << "../outside.txt"
+                                                    << ""
+                                                    << ""
+                                                    << "";
+}
+
+void TestHostileServer::linkInTheInstallation()
+{
+    QFETCH(QString, link);
+    QFETCH(QString, target);
+    QFETCH(QString, newFile);
+    QFETCH(QString, droppedFile);
+    QFETCH(QString, refused);
+
+    UpdateScenario scenario;
+    QVERIFY(scenario.startServer());
+    writeFile(scenario.installPath("../elsewhere/x.dll"), "a file outside the installation\n");
+    QVERIFY(QDir().mkpath(QFileInfo(scenario.installPath(link)).path()));
+    QVERIFY(QFile::link(target, scenario.installPath(link)));
+    scenario.install("tool.dll", oldTool);
+    QList<ManifestEntry> oldEntries{{"tool.dll", "1.0.0", "", ""}};
+    if (!droppedFile.isEmpty())
+        oldEntries.append({droppedFile, "1.0.0", "", ""});
+    scenario.installManifest("1.0.0", oldEntries);
+    const QByteArray localManifest = scenario.installed("update.xml");
+    scenario.publish("tool.dll", newTool);
+    QList<ManifestEntry> newEntries{scenario.entry("tool.dll", "2.0.0")};
+    if (!newFile.isEmpty()) {
+        scenario.publish(newFile, newTool);
+        newEntries.append(scenario.entry(newFile, "2.0.0"));
+    }
+    scenario.publishManifest("2.0.0", newEntries);
+
+    const RunResult result = scenario.run();
+
+    QVERIFY2(result.finished && !result.crashed, qPrintable(result.log()));
+    QVERIFY(scenario.outsideUnchanged());
+    if (refused.isEmpty()) {
+        QCOMPARE(result.exitCode, 0);
+        QVERIFY(result.boxes.isEmpty());
+        QCOMPARE(scenario.installed("tool.dll"), newTool);
+        QVERIFY(!QFileInfo(scenario.installPath(link)).exists());
+        return;
+    }
+    QCOMPARE(result.boxes, QStringList{"CorvantileUpdate | Update refused: the file \"" + refused +
+                                       "\" lies behind the link or junction \"" + link + "\"."});
+    QCOMPARE(result.exitCode, 1);
+    QVERIFY(!result.toolStarted);
+    QCOMPARE(scenario.requests(), QStringList{"/update.xml"});
+    QCOMPARE(scenario.installed("tool.dll"), oldTool);
+    QCOMPARE(scenario.installed("update.xml"), localManifest);
 }
 
 void TestHostileServer::tricklingServerCanBeClosed()

@@ -111,14 +111,21 @@ void TestPublishRoundTrip::initTestCase()
 void TestPublishRoundTrip::updateInstallsThePublishedRelease_data()
 {
     QTest::addColumn<bool>("withPrevious");
+    // Options to scripts/nginx-config.
+    QTest::addColumn<QStringList>("serverOptions");
 
-    QTest::newRow("with --previous: unchanged files stay") << true;
-    QTest::newRow("without --previous: every file is fetched") << false;
+    QTest::newRow("with --previous: unchanged files stay") << true << QStringList();
+    QTest::newRow("without --previous: every file is fetched") << false << QStringList();
+    // nginx would gzip every answer, chunked and without a length, to a client that accepts it.
+    QTest::newRow("served with gzip on")
+        << true
+        << QStringList{"--directive", "gzip on; gzip_types *; gzip_min_length 1; gzip_vary on;"};
 }
 
 void TestPublishRoundTrip::updateInstallsThePublishedRelease()
 {
     QFETCH(bool, withPrevious);
+    QFETCH(QStringList, serverOptions);
 
     UpdateScenario scenario;
     QTemporaryDir work;
@@ -126,7 +133,7 @@ void TestPublishRoundTrip::updateInstallsThePublishedRelease()
     // as it is when a request comes, so the release can be made afterwards.
     const QString release = scenario.releasePath();
     NginxServer nginx;
-    QVERIFY2(nginx.start(release), qPrintable(nginx.errorLog()));
+    QVERIFY2(nginx.start(release, serverOptions), qPrintable(nginx.errorLog()));
     const QString server =
         QString("http://127.0.0.1:%1%2").arg(nginx.listeningPort()).arg(basePath);
     const QString key = developmentPrivateKey();

@@ -1,9 +1,13 @@
 // The update run end to end: the real updater (through the unattended driver) against the
 // fixture server on loopback, in a fresh installation directory per scenario.
 #include "tests/e2e/harness.h"
+#include "tests/testsupport.h"
 
 #include <QDomDocument>
 #include <QFile>
+#include <QLockFile>
+#include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QTextStream>
 #include <QtTest>
 
@@ -21,9 +25,13 @@ private slots:
     void obsoleteFilesDeletedOnceSomethingDownloads();
     void leftoverStagingFileIsTruncated();
     void stagingFileThatCannotBeCreatedStallsTheRun();
-    void readOnlyManifestIsKept();
+    void manifestThatCannotBeStoredIsKept_data();
+    void manifestThatCannotBeStoredIsKept();
     void closingAfterAStallIsNoSuccess();
     void namesDifferingInCaseAreDifferentFiles();
+    void oneRunAtATime_data();
+    void oneRunAtATime();
+    void installedFilesReachTheDiskBeforeTheManifest();
 };
 
 static QString savedWithIndent4(const QByteArray &xml)
@@ -226,16 +234,27 @@ void TestUpdateRun::obsoleteFilesDeletedOnceSomethingDownloads()
     scenario.install("obsolete.dll", "obsolete");
     scenario.install("sub/gone.txt", "gone");
     scenario.install("unlisted.txt", "never in a manifest");
-    scenario.installManifest(
-        "1.0.0", {{"obsolete.dll", "1.0.0", "", ""}, {"sub/gone.txt", "1.0.0", "", ""}});
+    scenario.install("sub/deeper/gone.txt", "gone too");
+    scenario.install("lib", "a file that becomes a folder");
+    scenario.installManifest("1.0.0", {{"obsolete.dll", "1.0.0", "", ""},
+                                       {"sub/gone.txt", "1.0.0", "", ""},
+                                       {"sub/deeper/gone.txt", "1.0.0", "", ""},
+                                       {"lib", "1.0.0", "", ""}});
     scenario.publish("new.dll", "new");
-    scenario.publishManifest("1.1.0", {scenario.entry("new.dll", "1.1.0")});
+    // The folder sub/ becomes a file: it holds only files the new release drops, so it gives way;
+    // and the dropped file lib gives way to the folder lib/.
+    scenario.publish("sub", "was a folder");
+    scenario.publish("lib/x.dll", "in a new folder");
+    scenario.publishManifest("1.1.0",
+                             {scenario.entry("new.dll", "1.1.0"), scenario.entry("sub", "1.1.0"),
+                              scenario.entry("lib/x.dll", "1.1.0")});
 
     const RunResult result = scenario.run();
 
-    QCOMPARE(result.exitCode, 0);
+    QVERIFY2(result.exitCode == 0 && result.boxes.isEmpty(), qPrintable(result.log()));
     QVERIFY(!scenario.isInstalled("obsolete.dll"));
-    QVERIFY(!scenario.isInstalled("sub/gone.txt"));
+    QCOMPARE(scenario.installed("sub"), QByteArray("was a folder"));
+    QCOMPARE(scenario.installed("lib/x.dll"), QByteArray("in a new folder"));
     QCOMPARE(scenario.installed("unlisted.txt"), QByteArray("never in a manifest"));
     QCOMPARE(scenario.installed("new.dll"), QByteArray("new"));
 }
@@ -279,25 +298,47 @@ void TestUpdateRun::stagingFileThatCannotBeCreatedStallsTheRun()
     QCOMPARE(scenario.installed("update.xml"), localManifest);
 }
 
-void TestUpdateRun::readOnlyManifestIsKept()
+void TestUpdateRun::manifestThatCannotBeStoredIsKept_data()
 {
+    // Where the installed manifest really lies, relative to the installation: update.xml itself
+    // (made read-only), or a file outside that update.xml is a symbolic link to.
+    QTest::addColumn<QString>("manifestFile");
+
+    QTest::newRow("read-only") << "update.xml";
+    QTest::newRow("a link to a file outside") << "../manifest-elsewhere.xml";
+}
+
+void TestUpdateRun::manifestThatCannotBeStoredIsKept()
+{
+    QFETCH(QString, manifestFile);
+
     UpdateScenario scenario;
     QVERIFY(scenario.startServer());
-    scenario.installManifest("1.0.0", {});
-    const QByteArray localManifest = scenario.installed("update.xml");
-    QFile::setPermissions(scenario.installPath("update.xml"), QFile::ReadOwner | QFile::ReadGroup);
+    scenario.install(manifestFile, UpdateScenario::manifest(scenario.serverUrl(), "1.0.0", {}));
+    const QByteArray localManifest = scenario.installed(manifestFile);
+    if (manifestFile == "update.xml")
+        QFile::setPermissions(scenario.installPath("update.xml"),
+                              QFile::ReadOwner | QFile::ReadGroup);
+    else
+        QVERIFY(QFile::link(manifestFile, scenario.installPath("update.xml")));
+    // What a run killed while it stored update.xml leaves beside it.
+    scenario.install("update.xml.k3Rq9Z", "<Update><Version>0.9");
     scenario.publish("a.txt", "a");
     scenario.publishManifest("1.1.0", {scenario.entry("a.txt", "1.1.0")});
 
     const RunResult result = scenario.run();
 
-    QCOMPARE(result.exitCode, 0);
+    // The next run fetches the release again: whoever started the updater must not take this run
+    // for a success.
+    QCOMPARE(result.exitCode, 1);
     QVERIFY(result.toolStarted);
+    QVERIFY(!scenario.isInstalled("update.xml.k3Rq9Z"));
     const int failed = result.lines.indexOf("open update.xml failed");
     QVERIFY2(failed >= 0, qPrintable(result.log()));
     QCOMPARE(result.lines.indexOf("Xml updated"), failed + 1);
     QCOMPARE(scenario.installed("update.xml"), localManifest);
     QCOMPARE(scenario.installed("a.txt"), QByteArray("a"));
+    QVERIFY(scenario.outsideUnchanged());
 }
 
 void TestUpdateRun::closingAfterAStallIsNoSuccess()
@@ -343,6 +384,96 @@ void TestUpdateRun::namesDifferingInCaseAreDifferentFiles()
     QCOMPARE(scenario.installed("tool.dll"), QByteArray("new"));
     // Here the two names are two files, and the one the server no longer lists is obsolete.
     QVERIFY(!scenario.isInstalled("Tool.dll"));
+}
+
+void TestUpdateRun::oneRunAtATime_data()
+{
+    // The content of update.xml.lock when the run starts; empty: held by a living run (this test).
+    QTest::addColumn<QByteArray>("leftLock");
+    QTest::addColumn<bool>("updates");
+
+    QTest::newRow("held by a running update") << QByteArray() << false;
+    // A run that was killed, or a power cut: nobody holds the lock, and the run goes on.
+    QTest::newRow("left by a run that no longer exists")
+        << QByteArray("999999999\nCorvantileUpdate\n\n") << true;
+}
+
+void TestUpdateRun::oneRunAtATime()
+{
+    QFETCH(QByteArray, leftLock);
+    QFETCH(bool, updates);
+
+    UpdateScenario scenario;
+    QVERIFY(scenario.startServer());
+    scenario.install("a.dll", "old");
+    scenario.installManifest("1.0.0", {{"a.dll", "1.0.0", "", ""}});
+    const QByteArray localManifest = scenario.installed("update.xml");
+    scenario.publish("a.dll", "new");
+    scenario.publishManifest("1.1.0", {scenario.entry("a.dll", "1.1.0")});
+    QLockFile running(scenario.installPath("update.xml.lock"));
+    if (leftLock.isEmpty())
+        QVERIFY(running.tryLock(0));
+    else
+        scenario.install("update.xml.lock", leftLock);
+
+    const RunResult result = scenario.run();
+
+    QVERIFY2(result.finished && !result.crashed, qPrintable(result.log()));
+    if (updates) {
+        QCOMPARE(result.exitCode, 0);
+        QCOMPARE(scenario.installed("a.dll"), QByteArray("new"));
+        QVERIFY(!scenario.isInstalled("update.xml.lock"));
+        return;
+    }
+    QCOMPARE(result.lines.filter("another run is updating this installation; nothing was changed")
+                 .size(),
+             1);
+    QCOMPARE(result.exitCode, 1);
+    QVERIFY(!result.toolStarted);
+    QVERIFY(result.boxes.isEmpty());
+    QVERIFY(scenario.requests().isEmpty());
+    QCOMPARE(scenario.installed("a.dll"), QByteArray("old"));
+    QCOMPARE(scenario.installed("update.xml"), localManifest);
+}
+
+void TestUpdateRun::installedFilesReachTheDiskBeforeTheManifest()
+{
+    if (QStandardPaths::findExecutable("strace").isEmpty())
+        QSKIP("strace is needed (Debian package strace)");
+    UpdateScenario scenario;
+    QVERIFY(scenario.startServer());
+    scenario.installManifest("1.0.0", {});
+    scenario.publish("a.dll", "a");
+    scenario.publish("sub/b.dll", "b");
+    scenario.publishManifest(
+        "1.1.0", {scenario.entry("a.dll", "1.1.0"), scenario.entry("sub/b.dll", "1.1.0")});
+    // A power cut cannot be had on purpose; what reaches the disk, and in which order, is what
+    // the system calls ask for.
+    QTemporaryDir traceDirectory;
+    const QString trace = traceDirectory.filePath("trace");
+    scenario.runUnder(
+        {"strace", "-f", "-qq", "-e", "trace=rename,renameat,renameat2,syncfs,sync", "-o", trace});
+
+    const RunResult result = scenario.run();
+
+    QVERIFY2(result.finished && result.exitCode == 0, qPrintable(result.log()));
+    QCOMPARE(scenario.installed("sub/b.dll"), QByteArray("b"));
+    int lastInstall = -1;
+    int firstSync = -1;
+    int manifestStored = -1;
+    const QStringList calls = QString::fromUtf8(readFile(trace)).split('\n');
+    for (int i = 0; i < calls.size(); ++i) {
+        const QString &call = calls.at(i);
+        if (call.contains(".update\", ") && call.contains(" = 0"))
+            lastInstall = i;
+        if ((call.contains("syncfs(") || call.contains(" sync(")) && call.contains(" = 0") &&
+            firstSync < 0 && lastInstall >= 0)
+            firstSync = i;
+        if (call.contains("\"update.xml\") = 0"))
+            manifestStored = i;
+    }
+    QVERIFY2(lastInstall >= 0 && manifestStored > lastInstall, qPrintable(calls.join('\n')));
+    QVERIFY2(firstSync > lastInstall && firstSync < manifestStored, qPrintable(calls.join('\n')));
 }
 
 QTEST_GUILESS_MAIN(TestUpdateRun)

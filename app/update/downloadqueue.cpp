@@ -1,5 +1,6 @@
 #include "app/update/replychecks.h"
 #include "app/widget.h"
+#include "integrity/platformfile.h"
 #include "release/filenames.h"
 #include "ui_widget.h"
 #include "widgets/myprogressbar.h"
@@ -7,11 +8,14 @@
 #include <QDebug>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QUrl>
 
 #include <climits>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -37,32 +41,32 @@ void Widget::startNextDownload()
 {
     downloadListLog.write(downloadList);
 
-    if (downloadList.isEmpty()) {
-        if (updateIncomplete) {
-            // The installation does not hold the server's release: keep the old manifest so
-            // that the next run fetches what is missing.
-            qDebug() << "update incomplete, update.xml kept";
-        } else {
-            storeServerManifest();
-            qDebug() << "Xml updated";
-        }
-        launchTool();
-    }
+    if (downloadList.isEmpty())
+        finishUpdate();
 
     const QString entry = downloadList.first();
     const QUrl url(entry, QUrl::TolerantMode);
     const QString name = entry.mid(serverUrl.size() + 1);
     const QString localPath = localPathForName(name);
 
+    // Checked again for each file: the folders may have changed since planning.
+    refuseLinkOnTheWay(localPath);
     const int lastSlash = localPath.lastIndexOf('/');
     if (lastSlash >= 0) {
         const QString directory = localPath.left(lastSlash);
-        if (!QDir().exists(directory))
+        // QDir::exists() is true for a file of that name too.
+        if (!QFileInfo(directory).isDir()) {
+            clearDroppedFilesOnTheWay(directory);
             qDebug() << QDir().mkpath(directory);
+        }
     }
 
-    downloadFile = std::make_unique<QFile>(localPath + stagingSuffix);
-    if (!downloadFile->open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+    // Whatever stands at the staging path is removed and the file created anew, exclusively: a
+    // staging file left as a link by someone else would otherwise be written through.
+    const QString stagingPath = localPath + stagingSuffix;
+    QFile::remove(stagingPath);
+    downloadFile = std::make_unique<QFile>(stagingPath);
+    if (!downloadFile->open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
         // The run stops here without an ending: nothing of this file has been fetched, the
         // installation keeps its files and the old update.xml, and the box says why. Closing the
         // window then ends the process with status 1 (updateInterrupted).
@@ -78,7 +82,7 @@ void Widget::startNextDownload()
     ui->tipLabel->setText(tr("Updating ") + localPath + " (" + QString::number(position) + "/" +
                           QString::number(totalFiles) + ")");
 
-    reply = networkManager.get(QNetworkRequest(url));
+    reply = networkManager.get(bodyRequest(url));
     // Qt buffers a reply without limit by default: when the network outruns the disk, a large
     // file would pile up in memory. A bounded buffer makes the transfer wait for the disk.
     reply->setReadBufferSize(downloadBufferSize);
@@ -89,6 +93,50 @@ void Widget::startNextDownload()
 
     if (!downloadList.isEmpty())
         downloadList.removeFirst();
+}
+
+void Widget::clearDroppedFilesOnTheWay(const QString &directory)
+{
+    // A release that turns the file lib into a folder lib/: a file the new release drops gives
+    // way, or no run could ever create the folder. Any other file there keeps its place, and the
+    // staging file then cannot be created.
+    QString folder;
+    for (const QString &component : directory.split('/')) {
+        folder += (folder.isEmpty() ? "" : "/") + component;
+        if (QFileInfo(folder).isFile() && obsoleteFiles.contains(folder))
+            QFile::remove(folder);
+    }
+}
+
+void Widget::finishUpdate()
+{
+    if (!updateIncomplete) {
+        deleteObsoleteFiles();
+        // A power cut must not leave a durable update.xml that names files whose content never
+        // reached the disk: no later run would fetch them again. One flush of the file system
+        // covers every installed file.
+        std::vector<std::string> paths;
+        paths.reserve(static_cast<std::size_t>(installedFiles.size()));
+        for (const QString &path : qAsConst(installedFiles))
+            paths.push_back(utf8Path(path));
+        std::string error;
+        if (!syncFiles(paths, &error)) {
+            qDebug() << "sync failed:" << QString::fromStdString(error);
+            updateIncomplete = true;
+        }
+    }
+    if (updateIncomplete) {
+        // The installation does not hold the server's release: keep the old manifest so that the
+        // next run fetches what is missing.
+        qDebug() << "update incomplete, update.xml kept";
+    } else {
+        // A manifest that could not be stored is an update the next run does again, and no
+        // success to whoever started the updater.
+        if (!storeServerManifest())
+            updateIncomplete = true;
+        qDebug() << "Xml updated";
+    }
+    launchTool();
 }
 
 void Widget::downloadReadyRead()

@@ -7,10 +7,14 @@
 #include "release/filenames.h"
 
 #include <QDebug>
+#include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QNetworkReply>
+#include <QSet>
 
+#include <algorithm>
 #include <string>
 
 void Widget::downloadFinished()
@@ -26,6 +30,10 @@ void Widget::downloadFinished()
     reply = nullptr;
 
     if (!failure.isNull()) {
+        // What is left of a broken answer on the connection (the real answer after a 103 Early
+        // Hints, the rest of a garbled chunked body) would be read as the answer to the next
+        // request: the next request gets a connection of its own.
+        networkManager.clearConnectionCache();
         QFile::remove(stagingPath);
         updateIncomplete = true;
         showMessage(tr("Download failed: %1.").arg(failure));
@@ -90,11 +98,17 @@ void Widget::checkSha256(const QString &targetPath, const std::string &computed)
 
 bool Widget::installStagedFile(const QString &stagingPath, const QString &targetPath)
 {
+    refuseLinkOnTheWay(targetPath);
+    if (QFileInfo(targetPath).isDir() && !isLink(utf8Path(targetPath)))
+        clearDroppedFolder(targetPath);
+
     // One replace in place of remove-then-rename: the target holds its old or its new content
     // at every moment, never nothing.
     const bool hadOldFile = QFileInfo::exists(targetPath);
     std::string error;
     const bool replaced = replaceFile(utf8Path(stagingPath), utf8Path(targetPath), &error);
+    if (replaced)
+        installedFiles.append(targetPath);
     qDebug() << "remove " << targetPath << (hadOldFile && replaced);
     qDebug() << "rename " << replaced;
     if (!replaced) {
@@ -103,4 +117,40 @@ bool Widget::installStagedFile(const QString &stagingPath, const QString &target
                         .arg(targetPath, QString::fromStdString(error)));
     }
     return replaced;
+}
+
+bool Widget::clearDroppedFolder(const QString &folder)
+{
+    // A release that turns the folder lib/ into a file lib: the folder must give way, or no run
+    // could ever install lib. It does so only when all it holds are files the new release drops,
+    // which would be deleted at the end anyway; anything else in it (a file of the user's, a link)
+    // keeps it, and the install fails as before.
+    const QSet<QString> dropped(obsoleteFiles.cbegin(), obsoleteFiles.cend());
+    QStringList files;
+    QStringList folders{folder};
+    QDirIterator it(folder, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        if (isLink(utf8Path(path)))
+            return false;
+        if (it.fileInfo().isDir())
+            folders.append(path);
+        else if (dropped.contains(path))
+            files.append(path);
+        else
+            return false;
+    }
+    for (const QString &file : qAsConst(files)) {
+        if (!QFile::remove(file))
+            return false;
+    }
+    // Deepest first: a folder is removed only once it is empty.
+    std::sort(folders.begin(), folders.end(),
+              [](const QString &a, const QString &b) { return a.size() > b.size(); });
+    for (const QString &path : qAsConst(folders)) {
+        if (!QDir().rmdir(path))
+            return false;
+    }
+    return true;
 }

@@ -10,7 +10,13 @@
 
 void Widget::requestServerManifest(const QUrl &url)
 {
-    reply = networkManager.get(QNetworkRequest(url));
+    if (!isRequestableAddress(url)) {
+        // Nothing is sent; the run ends as for a server that cannot be reached.
+        reply = nullptr;
+        QMetaObject::invokeMethod(this, "httpFinished", Qt::QueuedConnection);
+        return;
+    }
+    reply = networkManager.get(bodyRequest(url));
     connect(reply, SIGNAL(finished()), this, SLOT(httpFinished()));
 
     // Checked as the answer arrives, announced or received, so that memory never holds more than
@@ -29,13 +35,17 @@ void Widget::requestServerManifest(const QUrl &url)
 void Widget::httpFinished()
 {
     // An error page is no manifest, even when it happens to be well-formed XML.
-    const bool failed = !replyFailure(reply).isNull();
-    const QByteArray body = reply->readAll();
-    if (failed || !parseManifest(serverManifest, body)) {
+    const bool failed = !reply || !replyFailure(reply).isNull();
+    const QByteArray body = reply ? reply->readAll() : QByteArray();
+    // A document type would bring entities, which have no place in a manifest: the stored copy
+    // would keep the references without their declarations, and no later run could read it.
+    if (failed || !parseManifest(serverManifest, body) ||
+        !serverManifest.doctype().name().isEmpty()) {
         qDebug() << "get serverXml error.";
         // Without an HTTP status no server answered at all.
         const bool unanswered =
-            failed && !reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid();
+            failed &&
+            (!reply || !reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid());
         stopRun(unanswered ? tr("Update failed: cannot reach the server.\nCheck the network, then "
                                 "start again.")
                            : tr("Update failed: bad reply from the server.\nTry again later."));

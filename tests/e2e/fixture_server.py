@@ -11,12 +11,20 @@ one fault:
   {"cut": N}                   state the full length, send N bytes, close
   {"reset": N}                 send N bytes of the body, then reset the connection
   {"nolength": true}           no Content-Length: the body ends when the connection closes
+                               (with "reset": N, the connection is reset after N bytes instead)
+  {"gzip": true}               gzip the body and say so in Content-Encoding, whatever the client
+                               asked for (with "cut": N, only N bytes of the gzip body go out)
+  {"chunked": "garbage"}       chunked: half the body as one chunk, then a chunk size that is no
+                               number, then the connection closes
+  {"chunked": "close"}         chunked: half the body as one chunk, then the connection closes
+  {"early_hints": true}        a "103 Early Hints" answer before the real one
   {"stall": true}              send the headers and a first byte, then nothing
   {"trickle": true}            send the body one byte a second
   {"endless": true}            stream bytes for ever (no length stated)
   {"body": "text"}             answer 200 with this body instead of a file
 Every request's path is appended to REQUEST_LOG, one per line, as it arrives.
 """
+import gzip
 import http.server
 import json
 import os
@@ -68,6 +76,12 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.end_headers()
         self.wfile.write(body)
 
+    def reset_after(self, sent):
+        self.wfile.write(sent)
+        self.wfile.flush()
+        self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+        self.close_connection = True
+
     def answer(self, path, fault):
         if "status" in fault:
             body = b"<html><body><h1>%d</h1></body></html>" % fault["status"]
@@ -90,15 +104,37 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.send_plain(404, b"<html><body>not found</body></html>")
             return
 
+        if "early_hints" in fault:
+            self.wfile.write(b"HTTP/1.1 103 Early Hints\r\nLink: </style.css>; rel=preload\r\n\r\n")
+            self.wfile.flush()
+
         if "nolength" in fault:
             self.send_response(200)
             self.send_header("Connection", "close")
             self.end_headers()
+            if "reset" in fault:
+                self.reset_after(body[: fault["reset"]])
+                return
             self.wfile.write(body)
             self.close_connection = True
             return
 
+        if "chunked" in fault:
+            self.send_response(200)
+            self.send_header("Transfer-Encoding", "chunked")
+            self.end_headers()
+            half = body[: len(body) // 2]
+            self.wfile.write(b"%x\r\n%s\r\n" % (len(half), half))
+            if fault["chunked"] == "garbage":
+                self.wfile.write(b"zz\r\n\r\n")
+            self.wfile.flush()
+            self.close_connection = True
+            return
+
         self.send_response(200)
+        if "gzip" in fault:
+            body = gzip.compress(body)
+            self.send_header("Content-Encoding", "gzip")
         self.send_header("Content-Length", str(len(body)))
         self.end_headers()
         if "cut" in fault:
@@ -107,11 +143,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.close_connection = True
             return
         if "reset" in fault:
-            self.wfile.write(body[: fault["reset"]])
-            self.wfile.flush()
-            self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER,
-                                       struct.pack("ii", 1, 0))
-            self.close_connection = True
+            self.reset_after(body[: fault["reset"]])
             return
         if "stall" in fault:
             self.wfile.write(body[:1])

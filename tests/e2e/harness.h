@@ -64,6 +64,9 @@ public:
     // default TLS configuration by the driver, before the window is built.
     void trustAuthority(const QString &certificatePath) { trustedAuthority = certificatePath; }
 
+    // Runs the updater through this command from now on, the driver's path appended (a tracer).
+    void runUnder(const QStringList &command) { wrapper = command; }
+
     RunResult run(int timeoutMs = 60000);
     // Runs until a line starting with the given text appears in the log, then ends the updater and
     // reports.
@@ -84,6 +87,8 @@ private:
     quint16 port = 0;
     QMap<QString, QByteArray> outsideBefore;
     QString trustedAuthority;
+
+    QStringList wrapper;
 };
 
 QString md5Hex(const QByteArray &content);

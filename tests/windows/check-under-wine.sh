@@ -400,6 +400,59 @@ check "windows: replace while the target is held without sharing fails and leave
     replace_held_target
 
 # ---------------------------------------------------------------------------
+# Links: a folder that is a link or junction is found on the way to a file below it, and a real
+# folder is not. Wine shows a Unix symbolic link as the folder it points to, so on Windows only a
+# junction made through the Windows API can be seen; where Wine cannot make one, that is noted.
+# Syncing installed files must succeed, by volume or file by file.
+# ---------------------------------------------------------------------------
+expect_output() { # EXPECTED BUILD COMMAND...
+    local expected=$1
+    shift
+    run_program "$@"
+    [ "$status" -eq 0 ] && [ "$output" = "$expected" ] ||
+        { echo "status $status, reports '$output', expected '$expected'"; return 1; }
+}
+
+native_folder_link() {
+    local dir="$work/links-native"
+    mkdir -p "$dir/install/real" "$dir/elsewhere" && cd "$dir/install" || return 1
+    ln -s ../elsewhere plugins || return 1
+    expect_output plugins native link-on-the-way plugins/x.dll || return 1
+    expect_output none native link-on-the-way real/x.dll || return 1
+    expect_output none native link-on-the-way plugins
+}
+
+windows_junction() {
+    local dir="$work/links-windows"
+    mkdir -p "$dir/install/real" "$dir/elsewhere" && cd "$dir/install" || return 1
+    expect_output none windows link-on-the-way "real\\x.dll" || return 1
+    run_program windows make-junction plugins ../elsewhere
+    if [ "$output" != made ]; then
+        echo "note: Wine cannot make a junction here ($output); junctions are not checked"
+        return 0
+    fi
+    expect_output plugins windows link-on-the-way "plugins\\x.dll" || return 1
+    expect_output plugins windows link-on-the-way plugins/x.dll
+}
+
+sync_files() {
+    local build=$1 dir="$work/sync-$1"
+    mkdir -p "$dir/sub" && cd "$dir" || return 1
+    printf '%s' "$new_content" >"更新-файл.dll"
+    printf '%s' "$new_content" >sub/b.dll
+    expect_output ok "$build" sync "更新-файл.dll" sub/b.dll || return 1
+    run_program "$build" sync missing.dll
+    [ "$status" -eq 1 ] && [[ "$output" == "failed: "?* ]] ||
+        { echo "a missing file: status $status, '$output'"; return 1; }
+}
+
+check "native: a folder that is a symbolic link is found on the way" native_folder_link
+check "windows: a folder that is a junction is found on the way" windows_junction
+for build in native windows; do
+    check "$build: syncing installed files succeeds, and fails for a missing one" sync_files "$build"
+done
+
+# ---------------------------------------------------------------------------
 # Resources: the compiled object holds them, and the loader finds them in the linked executable.
 # ---------------------------------------------------------------------------
 object_holds_resources() {

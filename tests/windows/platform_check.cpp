@@ -15,6 +15,12 @@
 //                                              the stream's state: a failed open, like any other
 //   platform_check resources                   Windows: the icon and the manifest linked into this
 //                                              executable, as the loader finds them
+//   platform_check link-on-the-way PATH       the folder on the way to PATH that is a link or
+//                                              junction, or "none"
+//   platform_check make-junction LINK TARGET  Windows: makes the folder LINK a junction to TARGET
+//                                              ("made", or "unsupported: <reason>"); elsewhere
+//                                              "skipped"
+//   platform_check sync FILE...               "ok" or "failed: <reason>" after syncFiles()
 //
 // Exit status: 0 when the operation did what was asked, 1 when it failed, 2 for a usage error.
 
@@ -22,7 +28,9 @@
 #include "integrity/platformfile.h"
 
 #include <cstdio>
+#include <cstring>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -34,6 +42,7 @@
 #define WIN32_LEAN_AND_MEAN
 #endif
 #include <windows.h>
+#include <winioctl.h>
 
 #include <fcntl.h>
 #include <io.h>
@@ -172,7 +181,67 @@ int checkResources()
     return status;
 }
 
+// A junction as mklink /J makes one: an empty folder whose mount-point reparse data names the
+// target by its NT path.
+int makeJunction(const std::string &link, const std::string &target)
+{
+    wchar_t full[MAX_PATH];
+    if (!GetFullPathNameW(toWide(target).c_str(), MAX_PATH, full, nullptr)) {
+        printLine("unsupported: full path: " + errorCodeText(GetLastError()));
+        return failed;
+    }
+    const std::wstring printName(full);
+    const std::wstring substitute = L"\\??\\" + printName;
+    const std::wstring wideLink = toWide(link);
+    if (!CreateDirectoryW(wideLink.c_str(), nullptr)) {
+        printLine("unsupported: folder: " + errorCodeText(GetLastError()));
+        return failed;
+    }
+    const HANDLE folder =
+        CreateFileW(wideLink.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (folder == INVALID_HANDLE_VALUE) {
+        printLine("unsupported: open: " + errorCodeText(GetLastError()));
+        return failed;
+    }
+    const auto substituteBytes = static_cast<unsigned short>(substitute.size() * sizeof(wchar_t));
+    const auto printBytes = static_cast<unsigned short>(printName.size() * sizeof(wchar_t));
+    // REPARSE_DATA_BUFFER, MountPointReparseBuffer: tag, data length, reserved, then the
+    // substitute and print names' offsets and lengths, then both names, each ended by a null.
+    std::vector<unsigned char> data(16 + substituteBytes + 2 + printBytes + 2, 0);
+    const auto put16 = [&data](std::size_t offset, unsigned short value) {
+        std::memcpy(&data[offset], &value, sizeof value);
+    };
+    const DWORD tag = IO_REPARSE_TAG_MOUNT_POINT;
+    std::memcpy(&data[0], &tag, sizeof tag);
+    put16(4, static_cast<unsigned short>(data.size() - 8));
+    put16(10, substituteBytes);
+    put16(12, static_cast<unsigned short>(substituteBytes + 2));
+    put16(14, printBytes);
+    std::memcpy(&data[16], substitute.c_str(), substituteBytes);
+    std::memcpy(&data[16 + substituteBytes + 2], printName.c_str(), printBytes);
+    DWORD returned = 0;
+    const BOOL made =
+        DeviceIoControl(folder, FSCTL_SET_REPARSE_POINT, data.data(),
+                        static_cast<DWORD>(data.size()), nullptr, 0, &returned, nullptr);
+    const DWORD code = GetLastError();
+    CloseHandle(folder);
+    if (!made) {
+        RemoveDirectoryW(wideLink.c_str());
+        printLine("unsupported: " + errorCodeText(code));
+        return failed;
+    }
+    printLine("made");
+    return succeeded;
+}
+
 #else
+
+int makeJunction(const std::string &, const std::string &)
+{
+    printLine("skipped: no junctions here");
+    return succeeded;
+}
 
 int runtimeTextDigest(const std::vector<std::string> &)
 {
@@ -226,6 +295,24 @@ int replace(const std::string &source, const std::string &target)
     return succeeded;
 }
 
+int linkOnTheWayOf(const std::string &path)
+{
+    const std::optional<std::string> link = linkOnTheWay(path);
+    printLine(link ? *link : "none");
+    return succeeded;
+}
+
+int sync(const std::vector<std::string> &names)
+{
+    std::string error;
+    if (!syncFiles(names, &error)) {
+        printLine("failed: " + (error.empty() ? std::string("no reason given") : error));
+        return failed;
+    }
+    printLine("ok");
+    return succeeded;
+}
+
 int run(const std::vector<std::string> &arguments)
 {
     if (arguments.empty())
@@ -252,9 +339,16 @@ int run(const std::vector<std::string> &arguments)
         return openUndecodable();
     if (command == "resources" && operands.empty())
         return checkResources();
+    if (command == "link-on-the-way" && operands.size() == 1)
+        return linkOnTheWayOf(operands[0]);
+    if (command == "make-junction" && operands.size() == 2)
+        return makeJunction(operands[0], operands[1]);
+    if (command == "sync" && !operands.empty())
+        return sync(operands);
     std::fprintf(stderr, "usage: platform_check platform | digest FILE... | "
                          "runtime-text-digest FILE... | replace SOURCE TARGET | "
-                         "replace-locked SOURCE TARGET | open-undecodable | resources\n");
+                         "replace-locked SOURCE TARGET | open-undecodable | resources | "
+                         "link-on-the-way PATH | make-junction LINK TARGET | sync FILE...\n");
     return usageError;
 }
 
