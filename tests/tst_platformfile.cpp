@@ -125,10 +125,12 @@ void TestPlatformFile::linkOnTheWay_data()
 {
     QTest::addColumn<QString>("path");
     QTest::addColumn<QString>("link");
-    QTest::newRow("a folder that is a link") << "real/plugins/x.dll"
-                                             << "real/plugins";
+    QTest::newRow("the first folder a link") << "plugins/x.dll"
+                                             << "plugins";
+    QTest::newRow("a deeper folder a link") << "real/lib/x.dll"
+                                            << "real/lib";
     QTest::newRow("real folders only") << "real/x.dll" << QString();
-    QTest::newRow("the link itself is not on the way") << "real/plugins" << QString();
+    QTest::newRow("the link itself is not on the way") << "plugins" << QString();
 }
 
 void TestPlatformFile::linkOnTheWay()
@@ -137,7 +139,8 @@ void TestPlatformFile::linkOnTheWay()
     QFETCH(QString, link);
     QTemporaryDir directory;
     QVERIFY(QDir(directory.path()).mkpath("real") && QDir(directory.path()).mkpath("elsewhere"));
-    QVERIFY(QFile::link("../elsewhere", directory.filePath("real/plugins")));
+    QVERIFY(QFile::link("elsewhere", directory.filePath("plugins")));
+    QVERIFY(QFile::link("../elsewhere", directory.filePath("real/lib")));
     const QString previous = QDir::currentPath();
     QVERIFY(QDir::setCurrent(directory.path()));
     const std::optional<std::string> found = ::linkOnTheWay(utf8(path));
