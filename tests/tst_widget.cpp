@@ -128,10 +128,7 @@ void TestWidget::captionCanBeDrawn()
 
     const QFontMetrics metrics(label->font());
     for (const uint character : QString(caption).remove('\n').toUcs4())
-        QVERIFY2(metrics.inFontUcs4(character),
-                 qPrintable(QString("U+%1 of \"%2\" is in no font that \"%3\" resolves to")
-                                .arg(character, 4, 16, QChar('0'))
-                                .arg(caption, QFontInfo(label->font()).family())));
+        QVERIFY2(metrics.inFontUcs4(character), qPrintable(QFontInfo(label->font()).family()));
     const QStringList lines = caption.split('\n');
     for (const QString &text : lines)
         QVERIFY2(metrics.horizontalAdvance(text) <= label->contentsRect().width(),
