@@ -2,16 +2,6 @@
 
 #include <QtTest>
 
-class TestDownloadListLog : public QObject
-{
-    Q_OBJECT
-
-private slots:
-    void everyLineAsTheDebugStreamWritesIt_data();
-    void everyLineAsTheDebugStreamWritesIt();
-    void listThatIsNoTailOfThePlan();
-};
-
 namespace {
 
 QStringList captured;
@@ -21,76 +11,70 @@ void capture(QtMsgType, const QMessageLogContext &, const QString &message)
     captured.append(message);
 }
 
-// The line as the plain debug stream writes it, for comparison: the whole list up to a hundred
-// entries, beyond that the first hundred and one entry that counts the rest.
-QString expectedLine(const QStringList &remaining)
+// The list as it shrinks while the downloads finish one by one.
+QList<QStringList> tails(const QStringList &plan)
 {
-    QStringList shown = remaining.mid(0, 100);
-    if (remaining.size() > 100)
-        shown.append(QString::fromUtf8("\u2026 and %1 more").arg(remaining.size() - 100));
-    captured.clear();
-    qDebug() << "downlist : " << shown;
-    return captured.value(0);
+    QList<QStringList> lists;
+    for (int i = 0; i <= plan.size(); ++i)
+        lists.append(plan.mid(i));
+    return lists;
 }
 
-QStringList numberedEntries(int count)
+QStringList numbered(int count)
 {
     QStringList entries;
     for (int i = 0; i < count; ++i)
-        entries.append(QString("http://h/data/file%1.bin").arg(i, 5, 10, QChar('0')));
+        entries.append(QString("http://h/data/file%1.bin").arg(i));
     return entries;
 }
 
 } // namespace
 
-void TestDownloadListLog::everyLineAsTheDebugStreamWritesIt_data()
+class TestDownloadListLog : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void linesAsTheDebugStreamWritesThem_data();
+    void linesAsTheDebugStreamWritesThem();
+};
+
+void TestDownloadListLog::linesAsTheDebugStreamWritesThem_data()
 {
     QTest::addColumn<QStringList>("plan");
-    QTest::newRow("empty plan") << QStringList();
-    QTest::newRow("one") << QStringList{"http://127.0.0.1:8080/a.dll"};
-    QTest::newRow("several") << QStringList{"http://h/a", "http://h/sub/b", "http://h/c d"};
-    QTest::newRow("quotes and backslashes")
-        << QStringList{"http://h/say \"hi\".txt", "http://h/sub\\file.dll", "http://h/tab\there"};
-    QTest::newRow("outside Latin-1") << QStringList{QString::fromUtf8("http://h/数据/钱包.dat"),
-                                                    QString::fromUtf8("http://h/é")};
-    QTest::newRow("100 entries, every line in full") << numberedEntries(100);
-    QTest::newRow("101 entries, the first line shows 100 and counts 1 more")
-        << numberedEntries(101);
-    QTest::newRow("2,500 entries, no line longer than 100 and the count") << numberedEntries(2500);
+    QTest::addColumn<QList<QStringList>>("lists");
+    const QStringList quoted{"http://h/say \"hi\".txt", "http://h/sub\\file.dll",
+                             QString::fromUtf8("http://h/数据/钱包.dat")};
+    QTest::newRow("quotes, backslashes, outside Latin-1") << quoted << tails(quoted);
+    QTest::newRow("101 entries: 100 shown and a count") << numbered(101) << tails(numbered(101));
+    QTest::newRow("a list that is no tail of the plan")
+        << quoted << QList<QStringList>{{"http://h/x"}, {}};
 }
 
-void TestDownloadListLog::everyLineAsTheDebugStreamWritesIt()
+// Each line against what the plain debug stream writes for the same list: up to a hundred entries
+// in full, beyond that the first hundred and one entry that counts the rest.
+void TestDownloadListLog::linesAsTheDebugStreamWritesThem()
 {
     QFETCH(QStringList, plan);
+    QFETCH(QList<QStringList>, lists);
     const QtMessageHandler previous = qInstallMessageHandler(capture);
     DownloadListLog log;
     log.plan(plan);
-    QStringList remaining = plan;
     QStringList written;
     QStringList expected;
-    for (;;) {
+    for (const QStringList &remaining : lists) {
         captured.clear();
         log.write(remaining);
         written.append(captured.value(0));
-        expected.append(expectedLine(remaining));
-        if (remaining.isEmpty())
-            break;
-        remaining.removeFirst();
+        QStringList shown = remaining.mid(0, 100);
+        if (remaining.size() > 100)
+            shown.append(QString::fromUtf8("\u2026 and %1 more").arg(remaining.size() - 100));
+        captured.clear();
+        qDebug() << "downlist : " << shown;
+        expected.append(captured.value(0));
     }
     qInstallMessageHandler(previous);
     QCOMPARE(written, expected);
-}
-
-void TestDownloadListLog::listThatIsNoTailOfThePlan()
-{
-    const QtMessageHandler previous = qInstallMessageHandler(capture);
-    DownloadListLog log;
-    log.plan({"http://h/a", "http://h/b"});
-    captured.clear();
-    log.write({"http://h/x"});
-    const QString written = captured.value(0);
-    qInstallMessageHandler(previous);
-    QCOMPARE(written, QString("downlist :  (\"http://h/x\")"));
 }
 
 QTEST_APPLESS_MAIN(TestDownloadListLog)

@@ -1,7 +1,6 @@
 #include "release/manifest.h"
 
 #include <QDomDocument>
-#include <QFile>
 #include <QtTest>
 
 class TestManifest : public QObject
@@ -13,11 +12,28 @@ private slots:
     void elementTextReadsDirectChildrenOnly();
     void fileTable_data();
     void fileTable();
-    void indentationDoesNotMatter();
-    void missingFilesLeavesMapsUntouched();
     void parseManifestSaysWhy_data();
     void parseManifestSaysWhy();
     void writeManifestReportsAFailedWrite();
+};
+
+// Takes the first `room` bytes written to it and then fails, as a disk that fills up does.
+class FullDevice : public QIODevice
+{
+public:
+    explicit FullDevice(qint64 room) : room(room) { open(QIODevice::WriteOnly); }
+
+protected:
+    qint64 readData(char *, qint64) override { return -1; }
+    qint64 writeData(const char *, qint64 length) override
+    {
+        const qint64 taken = qMin(length, room);
+        room -= taken;
+        return taken > 0 ? taken : -1;
+    }
+
+private:
+    qint64 room;
 };
 
 static QDomDocument parse(const QString &xml)
@@ -33,21 +49,15 @@ void TestManifest::elementTextReadsDirectChildrenOnly_data()
     QTest::addColumn<QString>("xml");
     QTest::addColumn<QString>("version");
 
-    QTest::newRow("plain") << "<u><Version>1.2.3</Version></u>"
-                           << "1.2.3";
     QTest::newRow("nested is not found") << "<u><a><Version>1.2.3</Version></a></u>"
                                          << "";
     QTest::newRow("first of two wins") << "<u><Version>1.0.0</Version><Version>2.0.0</Version></u>"
                                        << "1.0.0";
     QTest::newRow("tag compared exactly") << "<u><version>1.0.0</version></u>"
                                           << "";
-    QTest::newRow("text kept as written") << "<u><Version> 1.0.0 </Version></u>"
-                                          << " 1.0.0 ";
     QTest::newRow("text joined below the element")
         << "<u><Version>1.<b>2</b>.<![CDATA[3]]></Version></u>"
         << "1.2.3";
-    QTest::newRow("no root") << ""
-                             << "";
 }
 
 void TestManifest::elementTextReadsDirectChildrenOnly()
@@ -72,8 +82,6 @@ void TestManifest::fileTable_data()
     QTest::newRow("full entry")
         << "<Files><f><n>a.dll</n><v>1.0.0</v><MD5>abc</MD5><Signature>c2ln</Signature></f></Files>"
         << Map{{"a.dll", "1.0.0"}} << Map{{"a.dll", "abc"}} << Map{{"a.dll", "c2ln"}};
-    QTest::newRow("name and version only")
-        << "<Files><f><n>a</n><v>1</v></f></Files>" << Map{{"a", "1"}} << Map{} << Map{};
     QTest::newRow("md5 in the wrong case gives no digest")
         << "<Files><f><n>a</n><v>1</v><md5>abc</md5><Signature>s</Signature></f></Files>"
         << Map{{"a", "1"}} << Map{} << Map{{"a", "s"}};
@@ -100,12 +108,10 @@ void TestManifest::fileTable_data()
         << Map{{"a", "1"}} << Map{} << Map{};
     QTest::newRow("nested Files is not read")
         << "<x><Files><f><n>a</n><v>1</v></f></Files></x>" << Map{} << Map{} << Map{};
-    QTest::newRow("names kept exactly")
-        << "<Files><f><n> a</n><v>1</v></f><f><n>a</n><v>2</v></f><f><n>A</n><v>3</v></f></Files>"
-        << Map{{" a", "1"}, {"a", "2"}, {"A", "3"}} << Map{} << Map{};
-    QTest::newRow("free tag names for entry, name and version")
-        << "<Files><entry><file>sub/b.txt</file><ver>1.0.1</ver><MD5>m</MD5></entry></Files>"
-        << Map{{"sub/b.txt", "1.0.1"}} << Map{{"sub/b.txt", "m"}} << Map{};
+    QTest::newRow("indentation is no entry and no position")
+        << "\n  <Files>\n    <f>\n      <n>a</n>\n      <v>1</v>\n      <MD5>d</MD5>\n    </f>\n  "
+           "</Files>\n"
+        << Map{{"a", "1"}} << Map{{"a", "d"}} << Map{};
 }
 
 void TestManifest::fileTable()
@@ -123,30 +129,6 @@ void TestManifest::fileTable()
     QCOMPARE(readSignatures, signatures);
 }
 
-void TestManifest::indentationDoesNotMatter()
-{
-    const QString flat = "<u><Files><f><n>a</n><v>1</v><MD5>d</MD5></f></Files></u>";
-    const QString indented = "<u>\n    <Files>\n        <f>\n            <n>a</n>\n"
-                             "            <v>1</v>\n            <MD5>d</MD5>\n"
-                             "        </f>\n    </Files>\n</u>\n";
-    Map flatDigests;
-    Map indentedDigests;
-    QCOMPARE(readFileTable(parse(indented), &indentedDigests, nullptr),
-             readFileTable(parse(flat), &flatDigests, nullptr));
-    QCOMPARE(indentedDigests, flatDigests);
-    QCOMPARE(indentedDigests, (Map{{"a", "d"}}));
-}
-
-void TestManifest::missingFilesLeavesMapsUntouched()
-{
-    Map digests{{"kept", "d"}};
-    Map signatures{{"kept", "s"}};
-    QVERIFY(
-        readFileTable(parse("<u><Version>1.0.0</Version></u>"), &digests, &signatures).isEmpty());
-    QCOMPARE(digests, (Map{{"kept", "d"}}));
-    QCOMPARE(signatures, (Map{{"kept", "s"}}));
-}
-
 void TestManifest::parseManifestSaysWhy_data()
 {
     QTest::addColumn<QByteArray>("content");
@@ -156,8 +138,6 @@ void TestManifest::parseManifestSaysWhy_data()
                                  << QString();
     QTest::newRow("element never closed") << QByteArray("<Update>\n<Version>1.0.0</Version>\n")
                                           << "not a well-formed XML manifest (line 3, column ";
-    QTest::newRow("mismatched end tag") << QByteArray("<Update><Files></Update>")
-                                        << "not a well-formed XML manifest (line 1, column ";
     QTest::newRow("one level past the limit")
         << QByteArray("<a>").repeated(maximumManifestDepth + 1) +
                QByteArray("</a>").repeated(maximumManifestDepth + 1)
@@ -179,14 +159,14 @@ void TestManifest::parseManifestSaysWhy()
     QCOMPARE(document.isNull(), !error.isNull());
 }
 
+// The updater keeps its old update.xml when the new one cannot be written whole; it learns of a
+// full disk only from this result.
 void TestManifest::writeManifestReportsAFailedWrite()
 {
-    // The updater keeps its old update.xml when the new one cannot be written whole; it learns
-    // of a full disk only from this result.
-    QFile full("/dev/full");
-    QVERIFY(full.open(QIODevice::WriteOnly));
-
-    QCOMPARE(writeManifest(parse("<Update><Version>1.0.0</Version></Update>"), &full), false);
+    FullDevice device(20);
+    QString error;
+    QVERIFY(!writeManifest(parse("<Update><Version>1.0.0</Version></Update>"), &device, &error));
+    QVERIFY(!error.isEmpty());
 }
 
 QTEST_APPLESS_MAIN(TestManifest)

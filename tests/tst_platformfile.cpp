@@ -1,7 +1,5 @@
-#include "integrity/md5context.h"
 #include "integrity/platformfile.h"
 
-#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -12,13 +10,10 @@
 
 #include <cerrno>
 #include <cstring>
-#include <fstream>
-#include <iterator>
-#include <memory>
 
 namespace {
 
-// Line breaks and an end mark, so that a replace or a read that translated anything would show.
+// Line breaks and an end mark, so that a replace that translated anything would show.
 const QByteArray oldContent = QByteArrayLiteral("old\r\ncontent\x1a of the installed file\r\n");
 const QByteArray newContent = QByteArrayLiteral("new\r\ncontent\x1a checked and staged\r\n\r");
 
@@ -30,165 +25,77 @@ std::string utf8(const QString &path)
 QByteArray contentOf(const QString &path)
 {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QByteArray();
-    return file.readAll();
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool write(const QString &path, const QByteArray &content)
+{
+    QFile file(path);
+    return QDir().mkpath(QFileInfo(path).path()) && file.open(QIODevice::WriteOnly) &&
+           file.write(content) == content.size();
 }
 
 } // namespace
 
-// The POSIX side of the platform layer: replaceFile() is rename(), openInputFile() takes the name
-// as UTF-8 bytes. The Windows side runs under Wine in tests/windows.
+// The POSIX side of the platform layer; the Windows side runs under Wine in tests/windows.
 class TestPlatformFile : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void init();
-    void cleanup();
-
-    void replaceOntoDirectoryFails();
-    void replaceFromMissingSourceFails();
-    void replaceFailureNeedsNoErrorText();
-    void replaceOverExistingFile_data();
-    void replaceOverExistingFile();
-    void replaceWithoutTarget();
-
-    void openMissingFileFails();
-    void openByNameOutsideLatin1();
+    void replace_data();
+    void replace();
     void sameFile_data();
     void sameFile();
-
-private:
-    QString writeFile(const QString &name, const QByteArray &content);
-
-    std::unique_ptr<QTemporaryDir> directory;
+    void linkOnTheWay_data();
+    void linkOnTheWay();
 };
 
-void TestPlatformFile::init()
-{
-    directory = std::make_unique<QTemporaryDir>();
-    QVERIFY(directory->isValid());
-}
-
-void TestPlatformFile::cleanup()
-{
-    directory.reset();
-}
-
-QString TestPlatformFile::writeFile(const QString &name, const QByteArray &content)
-{
-    const QString path = directory->filePath(name);
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size())
-        return QString();
-    return path;
-}
-
-void TestPlatformFile::replaceOntoDirectoryFails()
-{
-    const QString target = directory->filePath(QStringLiteral("bin"));
-    QVERIFY(QDir(directory->path()).mkdir(QStringLiteral("bin")));
-    QVERIFY(!writeFile(QStringLiteral("bin/tool.dll"), oldContent).isEmpty());
-    const QString source = writeFile(QStringLiteral("bin.update"), newContent);
-    QVERIFY(!source.isEmpty());
-
-    std::string error;
-    QVERIFY(!replaceFile(utf8(source), utf8(target), &error));
-
-    QCOMPARE(QString::fromStdString(error), QString::fromUtf8(std::strerror(EISDIR)));
-    QVERIFY(QFileInfo(target).isDir());
-    QCOMPARE(contentOf(directory->filePath(QStringLiteral("bin/tool.dll"))), oldContent);
-    QCOMPARE(contentOf(source), newContent);
-}
-
-void TestPlatformFile::replaceFromMissingSourceFails()
-{
-    const QString target = writeFile(QStringLiteral("tool.dll"), oldContent);
-    QVERIFY(!target.isEmpty());
-    const QString source = directory->filePath(QStringLiteral("tool.dll.update"));
-
-    std::string error;
-    QVERIFY(!replaceFile(utf8(source), utf8(target), &error));
-
-    QCOMPARE(QString::fromStdString(error), QString::fromUtf8(std::strerror(ENOENT)));
-    QCOMPARE(contentOf(target), oldContent);
-    QVERIFY(!QFileInfo::exists(source));
-}
-
-void TestPlatformFile::replaceFailureNeedsNoErrorText()
-{
-    const QString target = writeFile(QStringLiteral("tool.dll"), oldContent);
-    QVERIFY(!target.isEmpty());
-
-    QVERIFY(
-        !replaceFile(utf8(directory->filePath(QStringLiteral("absent"))), utf8(target), nullptr));
-    QCOMPARE(contentOf(target), oldContent);
-}
-
-void TestPlatformFile::replaceOverExistingFile_data()
+void TestPlatformFile::replace_data()
 {
     QTest::addColumn<QString>("targetName");
+    QTest::addColumn<QByteArray>("targetContent"); // null: no file there
+    QTest::addColumn<bool>("targetIsFolder");
+    QTest::addColumn<bool>("sourceExists");
+    QTest::addColumn<int>("errorCode"); // 0: the replace succeeds
 
-    QTest::newRow("ASCII name") << QStringLiteral("tool.dll");
-    QTest::newRow("name outside Latin-1") << QString::fromUtf8("更新-файл.dll");
-    QTest::newRow("in a subfolder") << QStringLiteral("bin/plugins/tool.dll");
+    QTest::newRow("over an existing file") << "tool.dll" << oldContent << false << true << 0;
+    QTest::newRow("name outside Latin-1 in a subfolder")
+        << QString::fromUtf8("bin/更新-файл.dll") << oldContent << false << true << 0;
+    QTest::newRow("where no target is") << "new.dll" << QByteArray() << false << true << 0;
+    QTest::newRow("onto a folder fails") << "bin" << oldContent << true << true << EISDIR;
+    QTest::newRow("from a missing source fails")
+        << "tool.dll" << oldContent << false << false << ENOENT;
 }
 
-void TestPlatformFile::replaceOverExistingFile()
+void TestPlatformFile::replace()
 {
     QFETCH(QString, targetName);
-    QVERIFY(QDir(directory->path()).mkpath(QFileInfo(targetName).path()));
-    const QString target = writeFile(targetName, oldContent);
-    const QString source = writeFile(targetName + QStringLiteral(".update"), newContent);
-    QVERIFY(!target.isEmpty());
-    QVERIFY(!source.isEmpty());
+    QFETCH(QByteArray, targetContent);
+    QFETCH(bool, targetIsFolder);
+    QFETCH(bool, sourceExists);
+    QFETCH(int, errorCode);
+    QTemporaryDir directory;
+    const QString target = directory.filePath(targetName);
+    const QString kept = targetIsFolder ? target + QStringLiteral("/inside.dll") : target;
+    const QString source = target + QStringLiteral(".update");
+    QVERIFY(targetContent.isNull() || write(kept, targetContent));
+    QVERIFY(!sourceExists || write(source, newContent));
 
     std::string error = "untouched";
+    if (errorCode != 0) {
+        QVERIFY(!replaceFile(utf8(source), utf8(target), nullptr));
+        QVERIFY(!replaceFile(utf8(source), utf8(target), &error));
+        QCOMPARE(QString::fromStdString(error), QString::fromUtf8(std::strerror(errorCode)));
+        QCOMPARE(contentOf(kept), targetContent);
+        QCOMPARE(contentOf(source), sourceExists ? newContent : QByteArray());
+        return;
+    }
     QVERIFY(replaceFile(utf8(source), utf8(target), &error));
-
+    QCOMPARE(error, std::string("untouched"));
     QCOMPARE(contentOf(target), newContent);
-    QVERIFY(!QFileInfo::exists(source));
-    QCOMPARE(QString::fromStdString(error), QStringLiteral("untouched"));
-    const QStringList left = QDir(QFileInfo(target).path()).entryList(QDir::Files);
-    QCOMPARE(left, QStringList{QFileInfo(target).fileName()});
-}
-
-void TestPlatformFile::replaceWithoutTarget()
-{
-    const QString source = writeFile(QStringLiteral("new.dll.update"), newContent);
-    QVERIFY(!source.isEmpty());
-    const QString target = directory->filePath(QStringLiteral("new.dll"));
-
-    QVERIFY(replaceFile(utf8(source), utf8(target), nullptr));
-
-    QCOMPARE(contentOf(target), newContent);
-    QVERIFY(!QFileInfo::exists(source));
-}
-
-void TestPlatformFile::openMissingFileFails()
-{
-    std::ifstream stream;
-    QVERIFY(!openInputFile(stream, utf8(directory->filePath(QStringLiteral("absent")))));
-    // Md5Context::updateFromStream() recognises a failed open by this bit.
-    QVERIFY(stream.fail());
-}
-
-void TestPlatformFile::openByNameOutsideLatin1()
-{
-    const QString path = writeFile(QString::fromUtf8("更新-файл.bin"), newContent);
-    QVERIFY(!path.isEmpty());
-
-    std::ifstream stream;
-    QVERIFY(openInputFile(stream, utf8(path)));
-    const std::string read{std::istreambuf_iterator<char>(stream),
-                           std::istreambuf_iterator<char>()};
-    QCOMPARE(QByteArray::fromStdString(read), newContent);
-
-    // The same name through the digest: the text-mode rules leave "new" and its line break.
-    const QByteArray delivered = QByteArrayLiteral("new\ncontent");
-    QCOMPARE(QByteArray::fromStdString(md5OfFile(utf8(path))),
-             QCryptographicHash::hash(delivered, QCryptographicHash::Md5).toHex());
+    QCOMPARE(QDir(QFileInfo(target).path()).entryList(QDir::Files),
+             QStringList{QFileInfo(target).fileName()});
 }
 
 void TestPlatformFile::sameFile_data()
@@ -205,12 +112,40 @@ void TestPlatformFile::sameFile()
 {
     QFETCH(QString, second);
     QFETCH(bool, same);
-    const QString first = writeFile(QStringLiteral("Tool.dll"), oldContent);
-    QVERIFY(!writeFile(QStringLiteral("other.dll"), oldContent).isEmpty());
+    QTemporaryDir directory;
+    const QString first = directory.filePath(QStringLiteral("Tool.dll"));
+    QVERIFY(write(first, oldContent) && write(directory.filePath("other.dll"), oldContent));
     QCOMPARE(::link(QFile::encodeName(first).constData(),
-                    QFile::encodeName(directory->filePath("link.dll")).constData()),
+                    QFile::encodeName(directory.filePath("link.dll")).constData()),
              0);
-    QCOMPARE(isSameFile(utf8(first), utf8(directory->filePath(second))), same);
+    QCOMPARE(isSameFile(utf8(first), utf8(directory.filePath(second))), same);
+}
+
+void TestPlatformFile::linkOnTheWay_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("link");
+    QTest::newRow("the first folder a link") << "plugins/x.dll"
+                                             << "plugins";
+    QTest::newRow("a deeper folder a link") << "real/lib/x.dll"
+                                            << "real/lib";
+    QTest::newRow("real folders only") << "real/x.dll" << QString();
+    QTest::newRow("the link itself is not on the way") << "plugins" << QString();
+}
+
+void TestPlatformFile::linkOnTheWay()
+{
+    QFETCH(QString, path);
+    QFETCH(QString, link);
+    QTemporaryDir directory;
+    QVERIFY(QDir(directory.path()).mkpath("real") && QDir(directory.path()).mkpath("elsewhere"));
+    QVERIFY(QFile::link("elsewhere", directory.filePath("plugins")));
+    QVERIFY(QFile::link("../elsewhere", directory.filePath("real/lib")));
+    const QString previous = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(directory.path()));
+    const std::optional<std::string> found = ::linkOnTheWay(utf8(path));
+    QDir::setCurrent(previous);
+    QCOMPARE(QString::fromStdString(found.value_or(std::string())), link);
 }
 
 QTEST_GUILESS_MAIN(TestPlatformFile)
