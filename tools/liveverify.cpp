@@ -142,20 +142,19 @@ class FetchProgress
 public:
     FetchProgress(QTextStream &err, PublisherProgress shown) : err(err), shown(shown) {}
 
-    LiveFetcher::Progress forFile(const QString &name, int position, int count)
+    // `what` names the answer being fetched ("update.xml", "3 of 7: bin/tool.dll").
+    LiveFetcher::Progress forAnswer(const QString &what)
     {
         if (shown != PublisherProgress::Shown)
             return LiveFetcher::Progress();
         clock.start();
-        return [this, name, position, count](qint64 received, qint64 total) {
+        return [this, what](qint64 received, qint64 total) {
             if (clock.elapsed() < 250 && received != total)
                 return;
             clock.restart();
             const QString line =
-                QString("fetching %1 of %2: %3, %4 of %5 MiB")
-                    .arg(position)
-                    .arg(count)
-                    .arg(name, mebibytes(received), total >= 0 ? mebibytes(total) : QString("?"));
+                QString("fetching %1, %2 of %3 MiB")
+                    .arg(what, mebibytes(received), total >= 0 ? mebibytes(total) : QString("?"));
             err << "\r" << line.leftJustified(width);
             width = qMax(width, line.size());
             err.flush();
@@ -211,7 +210,7 @@ int runVerifyLive(const QMap<QString, QString> &options, QTextStream &out, QText
     const QString manifestAddress = base + "/update.xml";
     const LiveBody manifestBody =
         fetcher.fetch(QUrl(manifestAddress, QUrl::TolerantMode), maximumManifestSize,
-                      shownProgress.forFile("update.xml", 0, 0));
+                      shownProgress.forAnswer("update.xml"));
     shownProgress.clear();
     QByteArray liveManifestBytes;
     QDomDocument liveManifest;
@@ -274,9 +273,10 @@ int runVerifyLive(const QMap<QString, QString> &options, QTextStream &out, QText
         FileCheck check{"UNSAFE NAME", unsafe.value(name)};
         if (!unsafe.contains(name)) {
             // The address as the updater builds it from UpdateServer and the name.
-            const LiveBody body =
-                fetcher.fetch(QUrl(base + "/" + name, QUrl::TolerantMode), -1,
-                              shownProgress.forFile(name, position, table.size()));
+            const LiveBody body = fetcher.fetch(
+                QUrl(base + "/" + name, QUrl::TolerantMode), -1,
+                shownProgress.forAnswer(
+                    QString("%1 of %2: %3").arg(position).arg(table.size()).arg(name)));
             shownProgress.clear();
             QString liveSha256;
             check = body.arrived() ? checkFileContent(body.file->fileName(), name, listed,
