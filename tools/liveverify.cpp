@@ -136,6 +136,36 @@ FileCheck compareWithFolder(const QString &releaseDir, const QString &name,
     return {"ok", QString()};
 }
 
+// The checks on a served file: the answer, then what installations check, then, where a folder
+// is given, whether it is the folder's file.
+FileCheck checkLiveFile(const LiveBody &body, const QString &name, const ListedDigests &listed,
+                        const QByteArray &publicKeyPem, const QString &releaseDir)
+{
+    if (!body.arrived())
+        return unusableAnswer(body);
+    QString liveSha256;
+    const FileCheck check =
+        checkFileContent(body.file->fileName(), name, listed, publicKeyPem, &liveSha256);
+    if (!check.passed() || releaseDir.isEmpty())
+        return check;
+    FileCheck compared = compareWithFolder(releaseDir, name, liveSha256);
+    compared.note = check.note;
+    return compared;
+}
+
+void warnOfLongCaching(QTextStream &err, const QString &address, const LiveBody &body)
+{
+    const QStringList caching = longCaching(body);
+    if (caching.isEmpty())
+        return;
+    warn(err, address,
+         "caches may keep it for more than " + QString::number(longestCaching) + " seconds (" +
+             caching.join(", ") +
+             "): after an upload, installations behind such a cache keep meeting the old "
+             "release; serve update.xml with max-age=" +
+             QString::number(longestCaching) + " or less");
+}
+
 // On a terminal, how far the current file has come, a few times a second.
 class FetchProgress
 {
@@ -178,6 +208,28 @@ private:
     int width = 0;
 };
 
+// update.xml as the updater fetches and reads it, with its size limit; a document type is refused
+// with the rest.
+FileCheck fetchManifest(LiveFetcher &fetcher, FetchProgress &progress, const QString &address,
+                        LiveBody *body, QByteArray *bytes, QDomDocument *manifest)
+{
+    *body = fetcher.fetch(QUrl(address, QUrl::TolerantMode), maximumManifestSize,
+                          progress.forAnswer("update.xml"));
+    progress.clear();
+    if (!body->arrived())
+        return unusableAnswer(*body);
+    QFile file(body->file->fileName());
+    if (!file.open(QIODevice::ReadOnly))
+        return {"NOT CHECKED", "cannot read the fetched copy: " + file.errorString()};
+    *bytes = file.readAll();
+    QString problem;
+    if (!parseManifest(*manifest, *bytes, &problem))
+        return {"BAD MANIFEST", problem};
+    if (!manifest->doctype().name().isEmpty())
+        return {"BAD MANIFEST", "it has a document type, which installations refuse"};
+    return {"ok", QString()};
+}
+
 } // namespace
 
 int runVerifyLive(const QMap<QString, QString> &options, QTextStream &out, QTextStream &err,
@@ -208,39 +260,18 @@ int runVerifyLive(const QMap<QString, QString> &options, QTextStream &out, QText
     LiveFetcher fetcher;
     FetchProgress shownProgress(err, progress);
     const QString manifestAddress = base + "/update.xml";
-    const LiveBody manifestBody =
-        fetcher.fetch(QUrl(manifestAddress, QUrl::TolerantMode), maximumManifestSize,
-                      shownProgress.forAnswer("update.xml"));
-    shownProgress.clear();
+    LiveBody manifestBody;
     QByteArray liveManifestBytes;
     QDomDocument liveManifest;
-    FileCheck manifestCheck{"ok", QString()};
-    if (!manifestBody.arrived()) {
-        manifestCheck = unusableAnswer(manifestBody);
-    } else {
-        QFile file(manifestBody.file->fileName());
-        if (file.open(QIODevice::ReadOnly))
-            liveManifestBytes = file.readAll();
-        // As the updater reads it: a document type is refused with the rest.
-        if (!parseManifest(liveManifest, liveManifestBytes, &problem))
-            manifestCheck = {"BAD MANIFEST", problem};
-        else if (!liveManifest.doctype().name().isEmpty())
-            manifestCheck = {"BAD MANIFEST", "it has a document type, which installations refuse"};
-    }
+    FileCheck manifestCheck = fetchManifest(fetcher, shownProgress, manifestAddress, &manifestBody,
+                                            &liveManifestBytes, &liveManifest);
     if (!manifestCheck.passed()) {
         writeCheckLine(out, err, "update.xml", manifestCheck);
         out << "update.xml: " << manifestCheck.status << "; no file checked\n";
         return PublisherRefused;
     }
 
-    const QStringList caching = longCaching(manifestBody);
-    if (!caching.isEmpty())
-        warn(err, manifestAddress,
-             "caches may keep it for more than " + QString::number(longestCaching) + " seconds (" +
-                 caching.join(", ") +
-                 "): after an upload, installations behind such a cache keep meeting the old "
-                 "release; serve update.xml with max-age=" +
-                 QString::number(longestCaching) + " or less");
+    warnOfLongCaching(err, manifestAddress, manifestBody);
     const bool soundHeader = checkManifestHeader(manifestAddress, liveManifest, out, err);
     const QString listedServer = elementText(liveManifest, "UpdateServer");
     if (listedServer != base)
@@ -278,15 +309,7 @@ int runVerifyLive(const QMap<QString, QString> &options, QTextStream &out, QText
                 shownProgress.forAnswer(
                     QString("%1 of %2: %3").arg(position).arg(table.size()).arg(name)));
             shownProgress.clear();
-            QString liveSha256;
-            check = body.arrived() ? checkFileContent(body.file->fileName(), name, listed,
-                                                      publicKeyPem, &liveSha256)
-                                   : unusableAnswer(body);
-            if (check.passed() && !releaseDir.isEmpty()) {
-                const QString note = check.note;
-                check = compareWithFolder(releaseDir, name, liveSha256);
-                check.note = note;
-            }
+            check = checkLiveFile(body, name, listed, publicKeyPem, releaseDir);
         }
         writeCheckLine(out, err, name, check);
         if (!check.passed())
