@@ -47,6 +47,12 @@ struct ManifestSummary
 
 ManifestSummary summaryOf(const QString &path);
 
+// Makes a key and a certificate with the openssl command, as a publisher or an authority would:
+// `name`.pem and `name`.key in `dir`. Without an issuer the certificate signs itself (an
+// authority); `days` may be negative, which makes a certificate that has already expired.
+bool makeCertificate(const QString &dir, const QString &name, const QString &issuer,
+                     const QString &subjectAltName, int days);
+
 // One in-process run of corvantile-publish.
 struct PublisherOutcome
 {

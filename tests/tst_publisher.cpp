@@ -173,6 +173,8 @@ private slots:
                    {"option twice", verify + "--key k2", " verify: --key is given twice"},
                    {"stray argument", verify + "extra", " verify: unexpected argument \"extra\""},
                    {"verify without key", "verify --release r", " verify: missing --key"},
+                   {"verify without folder or address", "verify --key k",
+                    " verify: missing --release or --url"},
                    {"make without version", "make --release r --server " + server + " --key k",
                     " make: missing --version"},
                    {"make without anything", "make", " make: missing --release"},

@@ -11,6 +11,7 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -57,35 +58,42 @@ QByteArray largeContent()
     return content;
 }
 
-// Makes a key and a certificate with the openssl command, as a publisher or an authority would:
-// `name`.pem and `name`.key in `dir`. Without an issuer the certificate signs itself (an
-// authority); `days` may be negative, which makes a certificate that has already expired.
-bool makeCertificate(const QString &dir, const QString &name, const QString &issuer,
-                     const QString &subjectAltName, int days)
+// The release every live check starts from, by name and content in its two versions; only the
+// tool changes.
+const QString toolName = "CorvantileDevelopmentTool.exe";
+const QStringList liveNames{"update.xml", toolName, "bin/marked.dll", "docs/notes.txt",
+                            "media/large.bin"};
+
+QMap<QString, QByteArray> liveRelease(const QString &version)
 {
-    const QString base = dir + "/" + name;
-    const auto openssl = [](const QStringList &arguments) {
-        QProcess process;
-        process.start("openssl", arguments);
-        const bool done = process.waitForFinished(60000) &&
-                          process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
-        if (!done)
-            qWarning().noquote() << process.readAllStandardError();
-        return done;
-    };
-    // Elliptic-curve keys: made in an instant, and checked by TLS as RSA ones are.
-    const QStringList newKey{"-newkey",    "ec",      "-pkeyopt",    "ec_paramgen_curve:prime256v1",
-                             "-nodes",     "-keyout", base + ".key", "-subj",
-                             "/CN=" + name};
-    if (issuer.isEmpty())
-        return openssl(QStringList{"req", "-x509"} + newKey +
-                       QStringList{"-out", base + ".pem", "-days", QString::number(days)});
-    writeFile(base + ".ext", "subjectAltName=" + subjectAltName.toUtf8() + "\n");
-    const QString issuerBase = dir + "/" + issuer;
-    return openssl(QStringList{"req"} + newKey + QStringList{"-out", base + ".csr"}) &&
-           openssl({"x509", "-req", "-in", base + ".csr", "-CA", issuerBase + ".pem", "-CAkey",
-                    issuerBase + ".key", "-set_serial", "1", "-days", QString::number(days),
-                    "-extfile", base + ".ext", "-out", base + ".pem"});
+    return {{toolName, "MZ tool " + version.toLatin1()},
+            {"bin/marked.dll", QByteArrayLiteral("MZ\x1a code after the mark")},
+            {"docs/notes.txt", newNotes},
+            {"media/large.bin", largeContent()}};
+}
+
+// What verify --url is to say of each name: ok, unless the row says otherwise.
+QVariantMap liveStatuses(const QVariantMap &otherwise)
+{
+    QVariantMap statuses;
+    for (const QString &name : liveNames)
+        statuses.insert(name, "ok");
+    for (auto it = otherwise.constBegin(); it != otherwise.constEnd(); ++it)
+        statuses.insert(it.key(), it.value());
+    return statuses;
+}
+
+// The status word of every line that names a file: the word, then the name in double quotes.
+QVariantMap statusesIn(const QString &report)
+{
+    QVariantMap statuses;
+    for (const QString &line : report.split('\n')) {
+        const int quote = line.indexOf('"');
+        if (quote > 0)
+            statuses.insert(line.mid(quote + 1, line.indexOf('"', quote + 1) - quote - 1),
+                            line.left(quote).trimmed());
+    }
+    return statuses;
 }
 
 } // namespace
@@ -100,6 +108,8 @@ private slots:
     void updateInstallsThePublishedRelease();
     void updateOverHttpsChecksTheServer_data();
     void updateOverHttpsChecksTheServer();
+    void verifyChecksTheLiveRelease_data();
+    void verifyChecksTheLiveRelease();
 };
 
 void TestPublishRoundTrip::initTestCase()
@@ -297,6 +307,143 @@ void TestPublishRoundTrip::updateOverHttpsChecksTheServer()
         QCOMPARE(readFile(scenario.installPath("update.xml")), manifestBefore);
     }
     QVERIFY(scenario.outsideUnchanged());
+}
+
+// verify --url meets the release as installations do: nginx serves a copy of the release made by
+// the tool, changed as the row says, and the tool checks it against the folder where asked.
+void TestPublishRoundTrip::verifyChecksTheLiveRelease_data()
+{
+    // Options to scripts/nginx-config; "FIXTURE" stands for the fixture server's address.
+    QTest::addColumn<QStringList>("serverOptions");
+    // Faults of the fixture server, by the path nginx asks it for.
+    QTest::addColumn<QJsonObject>("fixtureFaults");
+    QTest::addColumn<bool>("overHttps");
+    // The release whose update.xml the server gives: 1.1.0, or the 1.0.0 before it.
+    QTest::addColumn<QString>("servedManifest");
+    // Served files that differ from the release: new content, or none for a file left out.
+    QTest::addColumn<QVariantMap>("servedChanges");
+    QTest::addColumn<bool>("withFolder");
+    QTest::addColumn<QVariantMap>("statuses");
+    // Words the report must hold, beside the statuses.
+    QTest::addColumn<QString>("detail");
+    QTest::addColumn<bool>("cacheWarning");
+    QTest::addColumn<int>("exitStatus");
+
+    const QStringList none;
+    const QString current = "1.1.0";
+    QTest::newRow("all good") << none << QJsonObject() << false << current << QVariantMap() << true
+                              << liveStatuses({}) << "" << false << 0;
+    QTest::newRow("a file missing")
+        << none << QJsonObject() << false << current << QVariantMap{{"docs/notes.txt", QVariant()}}
+        << true << liveStatuses({{"docs/notes.txt", "HTTP 404"}}) << "" << false << 1;
+    QTest::newRow("bytes after the first 0x1A differ: caught by the SHA-256")
+        << none << QJsonObject() << false << current
+        << QVariantMap{{"bin/marked.dll", QByteArrayLiteral("MZ\x1a other code after the mark")}}
+        << false << liveStatuses({{"bin/marked.dll", "SHA256 MISMATCH"}}) << "" << false << 1;
+    // A cache that kept yesterday's update.xml: installations refuse the new tool's bytes.
+    QTest::newRow("an update.xml older than the folder's: a stale cache")
+        << none << QJsonObject() << false << "1.0.0" << QVariantMap() << true
+        << liveStatuses({{"update.xml", "DIFFERS"}, {toolName, "MD5 MISMATCH"}})
+        << "a stale cache or a half-finished upload; Version \"1.0.0\" served, \"1.1.0\"" << false
+        << 1;
+    QTest::newRow("a redirect") << QStringList{"--directive", "location = " + basePath +
+                                                                  "/docs/notes.txt { return 302 " +
+                                                                  basePath +
+                                                                  "/elsewhere/notes.txt; }"}
+                                << QJsonObject() << false << current << QVariantMap() << true
+                                << liveStatuses({{"docs/notes.txt", "REDIRECTED"}})
+                                << "/elsewhere/notes.txt" << false << 1;
+    // The fixture server states the whole length, sends part of the body and closes; nginx
+    // passes on what it got and closes too.
+    QTest::newRow("a body cut mid-transfer")
+        << QStringList{"--directive",
+                       "location = " + basePath +
+                           "/media/large.bin { proxy_pass FIXTURE/media/large.bin; }"}
+        << QJsonObject{{"/media/large.bin", QJsonObject{{"cut", 100000}}}} << false << current
+        << QVariantMap() << true << liveStatuses({{"media/large.bin", "CUT SHORT"}}) << "" << false
+        << 1;
+    // nginx would gzip every answer to a client that accepts it; the request accepts none.
+    QTest::newRow("served with gzip on")
+        << QStringList{"--directive", "gzip on; gzip_types *; gzip_min_length 1; gzip_vary on;"}
+        << QJsonObject() << false << current << QVariantMap() << true << liveStatuses({}) << ""
+        << false << 0;
+    QTest::newRow("update.xml cached for an hour: a warning")
+        << QStringList{"--directive", "expires 1h;"} << QJsonObject() << false << current
+        << QVariantMap() << true << liveStatuses({}) << "" << true << 0;
+    QTest::newRow("an untrusted certificate over HTTPS")
+        << none << QJsonObject() << true << current << QVariantMap() << true
+        << QVariantMap{{"update.xml", "UNREACHABLE"}} << "certificate" << false << 1;
+}
+
+void TestPublishRoundTrip::verifyChecksTheLiveRelease()
+{
+    QFETCH(QStringList, serverOptions);
+    QFETCH(QJsonObject, fixtureFaults);
+    QFETCH(bool, overHttps);
+    QFETCH(QString, servedManifest);
+    QFETCH(QVariantMap, servedChanges);
+    QFETCH(bool, withFolder);
+    QFETCH(QVariantMap, statuses);
+    QFETCH(QString, detail);
+    QFETCH(bool, cacheWarning);
+    QFETCH(int, exitStatus);
+
+    // The fixture server and nginx serve the same folder.
+    UpdateScenario scenario;
+    const QString served = scenario.releasePath();
+    if (!fixtureFaults.isEmpty()) {
+        QVERIFY(scenario.startServer());
+        for (auto fault = fixtureFaults.constBegin(); fault != fixtureFaults.constEnd(); ++fault)
+            scenario.setFault(fault.key(), fault.value().toObject());
+    }
+    serverOptions.replaceInStrings("FIXTURE", scenario.serverUrl());
+    // A certificate for the host from an authority that nobody trusts.
+    QTemporaryDir certificates;
+    if (overHttps) {
+        QVERIFY(makeCertificate(certificates.path(), "unknown-authority", {}, {}, 30));
+        QVERIFY(makeCertificate(certificates.path(), "server", "unknown-authority", "IP:127.0.0.1",
+                                30));
+        serverOptions << "--tls" << certificates.filePath("server.pem")
+                      << certificates.filePath("server.key");
+    }
+    NginxServer nginx;
+    QVERIFY2(nginx.start(served, serverOptions), qPrintable(nginx.errorLog()));
+    const QString url = nginx.url(overHttps ? "https" : "http");
+
+    QTemporaryDir work;
+    const QString key = developmentPrivateKey();
+    for (const QString &version : {QString("1.0.0"), QString("1.1.0")}) {
+        const QMap<QString, QByteArray> files = liveRelease(version);
+        for (auto file = files.constBegin(); file != files.constEnd(); ++file)
+            writeFile(work.filePath(version + "/" + file.key()), file.value());
+    }
+    const PublisherOutcome old = publish({"make", "--release", work.filePath("1.0.0"), "--server",
+                                          url, "--version", "1.0.0", "--key", key});
+    QVERIFY2(old.status == PublisherSuccess, qPrintable(old.err));
+    const QString release = work.filePath("1.1.0");
+    const PublisherOutcome made =
+        publish({"make", "--release", release, "--server", url, "--version", "1.1.0", "--key", key,
+                 "--previous", work.filePath("1.0.0/update.xml")});
+    QVERIFY2(made.status == PublisherSuccess, qPrintable(made.err));
+
+    copyTree(release, served);
+    writeFile(served + "/update.xml", readFile(work.filePath(servedManifest + "/update.xml")));
+    for (auto change = servedChanges.constBegin(); change != servedChanges.constEnd(); ++change) {
+        if (change.value().isValid())
+            writeFile(served + "/" + change.key(), change.value().toByteArray());
+        else
+            QVERIFY(QFile::remove(served + "/" + change.key()));
+    }
+
+    QStringList arguments{"verify", "--url", url, "--key", testDataPath("keys/dev_public.pem")};
+    if (withFolder)
+        arguments << "--release" << release;
+    const PublisherOutcome verified = publish(arguments);
+    const QString report = verified.out + verified.err + nginx.errorLog();
+    QCOMPARE(statusesIn(verified.out), statuses);
+    QVERIFY2(verified.out.contains(detail), qPrintable(report));
+    QVERIFY2(verified.err.contains("caches may keep it") == cacheWarning, qPrintable(report));
+    QVERIFY2(verified.status == exitStatus, qPrintable(report));
 }
 
 QTEST_GUILESS_MAIN(TestPublishRoundTrip)

@@ -14,7 +14,8 @@ Publishes releases for CorvantileUpdate installations.
 Commands:
   make     write the update manifest (update.xml) of a release folder, with every file's
            digests and signatures
-  verify   check a published release folder as installations check what they download
+  verify   check a published release, in its folder or as its server answers, as
+           installations check what they download
 
 Run "corvantile-publish COMMAND --help" for the options of a command.
 Exit status: 0 done, 1 refused or a check failed, 2 wrong usage.
@@ -50,17 +51,34 @@ are names that the updater refuses, that Windows cannot create, or that a downlo
 would alter.
 )";
 
-const char verifyUsage[] = R"(Usage: corvantile-publish verify --release DIR --key PUBLIC.pem
+const char verifyUsage[] =
+    R"(Usage: corvantile-publish verify --release DIR --key PUBLIC.pem
+       corvantile-publish verify --url URL --key PUBLIC.pem [--release DIR]
 
-Checks the release in DIR against DIR/update.xml as installations check every file they
-download: its name, its MD5 and SHA256 digests and their signatures, opened with the public
-key. One line per listed file: ok, MISSING, UNREADABLE, MD5 MISMATCH, BAD SIGNATURE, SHA256
-MISMATCH, BAD SHA256 SIGNATURE, NO DIGEST or UNSAFE NAME; then a NOT LISTED line for every file
-in DIR that the manifest does not list (installations never fetch those, so they do not fail the
-check). A file with bytes after a 0x1A, which its MD5 digest does not cover, gets a warning on
-standard error; it does not fail the check.
+Checks a release as installations check every file they download: its name, its MD5 and SHA256
+digests and their signatures, opened with the public key.
+
+With --release alone, the folder DIR against DIR/update.xml. One line per listed file: ok,
+MISSING, UNREADABLE, MD5 MISMATCH, BAD SIGNATURE, SHA256 MISMATCH, BAD SHA256 SIGNATURE, NO
+DIGEST or UNSAFE NAME; then a NOT LISTED line for every file in DIR that the manifest does not
+list (installations never fetch those, so they do not fail the check).
+
+With --url, the release as the server at URL answers for it: URL/update.xml and then every
+file it lists at URL/NAME, one at a time, fetched as installations fetch them (only http and
+https, the body unencoded and whole as its Content-Length states, no redirect followed, the
+system's trust store). Each file is streamed to a temporary file and checked there. Besides the
+words above, a line may say HTTP STATUS (the server answered with another status than 2xx; 404:
+not uploaded), REDIRECTED, CUT SHORT (the body ended before its length), BAD ANSWER (an encoded
+body or one without a stated length), UNREACHABLE (no answer: the network or TLS error follows)
+or NOT CHECKED. A warning says when the answer for update.xml lets caches keep it for more than
+5 minutes. With --release as well, the served update.xml must be DIR/update.xml byte for byte
+and every served file DIR's file (DIFFERS otherwise: a stale cache or a half-finished upload).
+
+A file with bytes after a 0x1A, which its MD5 digest does not cover, gets a warning on standard
+error; it does not fail the check. On a terminal, --url shows how far each file has come.
 
   --release DIR       the published release folder
+  --url URL           the address installations fetch the release from (UpdateServer)
   --key PUBLIC.pem    the RSA public key that installations embed (PEM)
   -h, --help          show this help
 )";
@@ -80,7 +98,7 @@ const Command makeCommand{"make",
                           {"release", "server", "version", "key"},
                           makeUsage,
                           {"allow-unchanged"}};
-const Command verifyCommand{"verify", {"release", "key"}, {"release", "key"}, verifyUsage};
+const Command verifyCommand{"verify", {"release", "url", "key"}, {"key"}, verifyUsage};
 
 int usageError(QTextStream &err, const Command *command, const QString &message)
 {
@@ -182,5 +200,9 @@ int runPublisher(const QStringList &arguments, QTextStream &out, QTextStream &er
         return usageError(err, command, error);
     if (command == &makeCommand)
         return runMake(options, out, err, progress);
+    if (options.contains("url"))
+        return runVerifyLive(options, out, err, progress);
+    if (!options.contains("release"))
+        return usageError(err, command, "missing --release or --url");
     return runVerify(options, out, err);
 }

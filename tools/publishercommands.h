@@ -15,6 +15,9 @@
 int runMake(const QMap<QString, QString> &options, QTextStream &out, QTextStream &err,
             PublisherProgress progress);
 int runVerify(const QMap<QString, QString> &options, QTextStream &out, QTextStream &err);
+// verify --url: the release as its server answers, with the folder in --release when given.
+int runVerifyLive(const QMap<QString, QString> &options, QTextStream &out, QTextStream &err,
+                  PublisherProgress progress);
 
 inline const QString publisherName = QStringLiteral("corvantile-publish");
 

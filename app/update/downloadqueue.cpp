@@ -1,7 +1,7 @@
-#include "app/update/replychecks.h"
 #include "app/widget.h"
 #include "integrity/platformfile.h"
 #include "release/filenames.h"
+#include "transfer/replychecks.h"
 #include "ui_widget.h"
 #include "widgets/myprogressbar.h"
 

@@ -1,10 +1,10 @@
-#include "app/update/replychecks.h"
 #include "app/widget.h"
 #include "integrity/md5context.h"
 #include "integrity/platformfile.h"
 #include "integrity/sha256context.h"
 #include "integrity/signature.h"
 #include "release/filenames.h"
+#include "transfer/replychecks.h"
 
 #include <QDebug>
 #include <QDir>

@@ -1,7 +1,7 @@
-#include "app/update/replychecks.h"
 #include "app/widget.h"
 #include "release/manifest.h"
 #include "release/version.h"
+#include "transfer/replychecks.h"
 
 #include <QDebug>
 #include <QNetworkReply>
@@ -21,15 +21,7 @@ void Widget::requestServerManifest(const QUrl &url)
 
     // Checked as the answer arrives, announced or received, so that memory never holds more than
     // the cap and one network read: httpFinished then finds the reply failed.
-    QNetworkReply *manifestReply = reply;
-    const auto refuseOversized = [manifestReply] {
-        const QVariant announced = manifestReply->header(QNetworkRequest::ContentLengthHeader);
-        if (announced.toLongLong() > maximumManifestSize ||
-            manifestReply->bytesAvailable() > maximumManifestSize)
-            failReply(manifestReply, "the server's manifest exceeds the size limit");
-    };
-    connect(reply, &QNetworkReply::metaDataChanged, this, refuseOversized);
-    connect(reply, &QNetworkReply::readyRead, this, refuseOversized);
+    limitReplySize(reply, maximumManifestSize, "the server's manifest exceeds the size limit");
 }
 
 void Widget::httpFinished()
