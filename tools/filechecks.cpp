@@ -9,26 +9,31 @@
 #include <QDomDocument>
 #include <QTextStream>
 
+#include <optional>
+
 namespace {
 
-// The checks on the SHA256 elements, which come after the MD5 checks; an entry without SHA256 is
-// checked as installations whose updater predates it check every entry.
-FileCheck checkSha256(const QString &name, const FileDigest &file, const ListedDigests &listed,
-                      const QByteArray &publicKeyPem, const QString &note)
+// A digest and its signature as installations check them: the listed digest must be the file's,
+// and the listed signature must open to it. Null when both hold.
+std::optional<FileCheck> digestProblem(const QString &name, const QString &computed,
+                                       const QString &listed,
+                                       const QMap<QString, QString> &signatures,
+                                       const QString &kind, const QByteArray &publicKeyPem,
+                                       const QString &note)
 {
-    const auto digest = listed.sha256.constFind(name);
-    if (digest == listed.sha256.constEnd())
-        return {"ok", QString(), note};
-    const QString sha256 = QString::fromStdString(file.sha256);
-    if (sha256 != digest.value())
-        return {"SHA256 MISMATCH", "listed " + digest.value() + ", file " + sha256, note};
-    const auto signature = listed.sha256Signatures.constFind(name);
-    if (signature == listed.sha256Signatures.constEnd())
-        return {"BAD SHA256 SIGNATURE", "none listed", note};
-    if (!checkSignatureWithKey(signature.value(), digest.value(), publicKeyPem.constData()))
-        return {"BAD SHA256 SIGNATURE", "it does not open to the listed SHA256 with this key",
-                note};
-    return {"ok", QString(), note};
+    const QString mismatch = kind == "MD5" ? "MD5 MISMATCH" : kind + " MISMATCH";
+    const QString badSignature = kind == "MD5" ? "BAD SIGNATURE" : "BAD " + kind + " SIGNATURE";
+    if (computed != listed)
+        return FileCheck{mismatch, "listed " + listed + ", file " + computed, note};
+    const auto signature = signatures.constFind(name);
+    if (signature == signatures.constEnd())
+        return FileCheck{badSignature, "none listed", note};
+    if (!checkSignatureWithKey(signature.value(), listed, publicKeyPem.constData()))
+        return FileCheck{badSignature,
+                         "it does not open to the listed " +
+                             QString(kind == "MD5" ? "digest" : kind) + " with this key",
+                         note};
+    return std::nullopt;
 }
 
 } // namespace
@@ -54,15 +59,18 @@ FileCheck checkFileContent(const QString &path, const QString &name, const Liste
     const QString note = file.hasUncoveredBytes()
                              ? uncoveredBytesNote(file, listed.sha256.contains(name))
                              : QString();
-    const QString md5 = QString::fromStdString(file.md5);
-    if (md5 != digest.value())
-        return {"MD5 MISMATCH", "listed " + digest.value() + ", file " + md5, note};
-    const auto signature = listed.signatures.constFind(name);
-    if (signature == listed.signatures.constEnd())
-        return {"BAD SIGNATURE", "none listed", note};
-    if (!checkSignatureWithKey(signature.value(), digest.value(), publicKeyPem.constData()))
-        return {"BAD SIGNATURE", "it does not open to the listed digest with this key", note};
-    return checkSha256(name, file, listed, publicKeyPem, note);
+    if (auto problem = digestProblem(name, QString::fromStdString(file.md5), digest.value(),
+                                     listed.signatures, "MD5", publicKeyPem, note))
+        return *problem;
+    // An entry without SHA256 is checked as installations whose updater predates it check it.
+    const auto sha256Digest = listed.sha256.constFind(name);
+    if (sha256Digest != listed.sha256.constEnd()) {
+        if (auto problem =
+                digestProblem(name, QString::fromStdString(file.sha256), sha256Digest.value(),
+                              listed.sha256Signatures, "SHA256", publicKeyPem, note))
+            return *problem;
+    }
+    return {"ok", QString(), note};
 }
 
 QMap<QString, QString> unsafeNames(const FileTable &table)

@@ -8,26 +8,6 @@
 #include <QSslError>
 #endif
 
-namespace {
-
-// As the updater's downloads: Qt would otherwise buffer a reply without limit when the network
-// outruns the disk.
-constexpr qint64 readBufferSize = 1024 * 1024;
-
-bool writeAll(QFile &file, const QByteArray &data)
-{
-    qint64 written = 0;
-    while (written < data.size()) {
-        const qint64 count = file.write(data.constData() + written, data.size() - written);
-        if (count <= 0)
-            return false;
-        written += count;
-    }
-    return true;
-}
-
-} // namespace
-
 LiveBody LiveFetcher::fetch(const QUrl &url, qint64 maximumSize, const Progress &progress)
 {
     LiveBody body;
@@ -40,13 +20,13 @@ LiveBody LiveFetcher::fetch(const QUrl &url, qint64 maximumSize, const Progress 
 
     const std::unique_ptr<QNetworkReply> reply(manager.get(bodyRequest(url)));
     QNetworkReply *const current = reply.get();
-    current->setReadBufferSize(readBufferSize);
+    streamReplyInto(current);
     if (maximumSize >= 0)
         limitReplySize(current, maximumSize,
                        QString("the answer exceeds the size limit of %1 bytes").arg(maximumSize));
     QFile &file = *body.file;
     const auto store = [current, &file] {
-        if (!writeAll(file, readReply(current)))
+        if (!writeBody(file, readReply(current)))
             failReply(current, "cannot store the body: " + file.errorString());
     };
     QObject::connect(current, &QNetworkReply::readyRead, current, store);
@@ -66,7 +46,7 @@ LiveBody LiveFetcher::fetch(const QUrl &url, qint64 maximumSize, const Progress 
     if (!current->isFinished())
         loop.exec();
     // What came with the end is counted as well.
-    if (current->bytesAvailable() > 0 && !writeAll(file, readReply(current)))
+    if (current->bytesAvailable() > 0 && !writeBody(file, readReply(current)))
         failReply(current, "cannot store the body: " + file.errorString());
     if (!file.flush())
         failReply(current, "cannot store the body: " + file.errorString());

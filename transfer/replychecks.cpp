@@ -103,3 +103,20 @@ void limitReplySize(QNetworkReply *reply, qint64 maximumSize, const QString &rea
     QObject::connect(reply, &QNetworkReply::metaDataChanged, reply, refuseOversized);
     QObject::connect(reply, &QNetworkReply::readyRead, reply, refuseOversized);
 }
+
+void streamReplyInto(QNetworkReply *reply)
+{
+    reply->setReadBufferSize(1024 * 1024);
+}
+
+bool writeBody(QIODevice &file, const QByteArray &data)
+{
+    qint64 written = 0;
+    while (written < data.size()) {
+        const qint64 count = file.write(data.constData() + written, data.size() - written);
+        if (count <= 0)
+            return false;
+        written += count;
+    }
+    return true;
+}

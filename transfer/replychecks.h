@@ -5,6 +5,7 @@
 #include <QNetworkRequest>
 #include <QString>
 
+class QIODevice;
 class QNetworkReply;
 class QUrl;
 
@@ -74,5 +75,13 @@ void failReply(QNetworkReply *reply, const QString &reason);
 // memory never holds more than the limit and one network read. Connect it before anything that
 // reads the reply.
 void limitReplySize(QNetworkReply *reply, qint64 maximumSize, const QString &reason);
+
+// Reads a body into a file as it arrives: the reply's buffer is bounded, so that a transfer that
+// outruns the disk waits for it instead of piling up in memory.
+void streamReplyInto(QNetworkReply *reply);
+
+// Writes all of a read body's bytes to the file. A file system that fills up takes part of a
+// write and reports no error for it; only the write of the rest fails and says why.
+bool writeBody(QIODevice &file, const QByteArray &data);
 
 #endif // CORVANTILE_TRANSFER_REPLYCHECKS_H

@@ -17,26 +17,6 @@
 #include <string>
 #include <vector>
 
-namespace {
-
-constexpr qint64 downloadBufferSize = 1024 * 1024;
-
-// A file system that fills up takes part of a write and reports no error for it; only the write
-// of the rest fails and says why.
-bool writeAll(QFile &file, const QByteArray &data)
-{
-    qint64 written = 0;
-    while (written < data.size()) {
-        const qint64 count = file.write(data.constData() + written, data.size() - written);
-        if (count <= 0)
-            return false;
-        written += count;
-    }
-    return true;
-}
-
-} // namespace
-
 void Widget::startNextDownload()
 {
     downloadListLog.write(downloadList);
@@ -83,9 +63,7 @@ void Widget::startNextDownload()
                           QString::number(totalFiles) + ")");
 
     reply = networkManager.get(bodyRequest(url));
-    // Qt buffers a reply without limit by default: when the network outruns the disk, a large
-    // file would pile up in memory. A bounded buffer makes the transfer wait for the disk.
-    reply->setReadBufferSize(downloadBufferSize);
+    streamReplyInto(reply);
     connect(reply, SIGNAL(finished()), this, SLOT(downloadFinished()));
     connect(reply, SIGNAL(readyRead()), this, SLOT(downloadReadyRead()));
     connect(reply, SIGNAL(downloadProgress(qint64, qint64)), this,
@@ -148,7 +126,7 @@ void Widget::downloadReadyRead()
     // and not only when the staging file is closed. A staging file that misses part of the body
     // is a failed download: downloadFinished, run from inside failReply, removes it and keeps
     // the old manifest. Nothing may be touched after failReply: the next download has started.
-    if (!writeAll(*downloadFile, data) || !downloadFile->flush())
+    if (!writeBody(*downloadFile, data) || !downloadFile->flush())
         failReply(reply, downloadFile->errorString());
 }
 
