@@ -290,7 +290,7 @@ void TestHostileServer::namesThatCollideRefuseTheUpdate()
     QList<ManifestEntry> entries;
     for (const QString &name : names) {
         scenario.publish(QString(name).replace('\\', '/'), newTool);
-        entries.append({name, "2.0.0", md5Hex(newTool), ""});
+        entries.append({name, "2.0.0", md5Of(newTool), ""});
     }
     scenario.publishManifest("2.0.0", entries);
 
@@ -349,7 +349,7 @@ void TestHostileServer::duplicateNameLastEntryDecides()
     const QByteArray localManifest = scenario.installed("update.xml");
     scenario.publish("tool.dll", newTool);
     const ManifestEntry trueEntry = scenario.entry("tool.dll", "2.0.0");
-    const ManifestEntry falseEntry{"tool.dll", "2.0.0", md5Hex("something else"), ""};
+    const ManifestEntry falseEntry{"tool.dll", "2.0.0", md5Of("something else"), ""};
     scenario.publishManifest("2.0.0", {lastEntryIsTrue ? falseEntry : trueEntry,
                                        lastEntryIsTrue ? trueEntry : falseEntry,
                                        {"sub/data.txt", "1.0.0", "", ""}});

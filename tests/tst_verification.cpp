@@ -41,7 +41,7 @@ const QByteArray changedAfterMark = QByteArrayLiteral("MZ\x90\0\3 header\x1a"
 ManifestEntry signedEntry(const QString &name, const QByteArray &content)
 {
     const int mark = content.indexOf('\x1a');
-    const QString md5 = md5Hex(mark < 0 ? content : content.left(mark));
+    const QString md5 = md5Of(mark < 0 ? content : content.left(mark));
     const QString sha256 = sha256Of(content);
     return {name,   "2.0.0",
             md5,    signDigest(md5, developmentPrivateKey()),
@@ -144,7 +144,7 @@ void TestVerification::outcome_data()
     QTest::newRow("signature from another key")
         << entry << newContent << TagRenames() << signatureFailed
         << QStringList{md5Checked.first()};
-    entry.signature = signDigest(md5Hex("something else"), developmentPrivateKey());
+    entry.signature = signDigest(md5Of("something else"), developmentPrivateKey());
     QTest::newRow("signature over another digest")
         << entry << newContent << TagRenames() << signatureFailed
         << QStringList{md5Checked.first()};
@@ -307,7 +307,7 @@ void TestVerification::unsafeServerNameRefusesTheUpdate()
                              {{"a.dll", "1.0.0", "", ""}, {"obsolete.dll", "1.0.0", "", ""}});
     scenario.publish("a.dll", newContent);
     scenario.publishManifest(
-        "2.0.0", {scenario.entry("a.dll", "2.0.0"), {name, "2.0.0", md5Hex(newContent), ""}});
+        "2.0.0", {scenario.entry("a.dll", "2.0.0"), {name, "2.0.0", md5Of(newContent), ""}});
     const QByteArray localManifest = scenario.installed("update.xml");
 
     const RunResult result = scenario.run();

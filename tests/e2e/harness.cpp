@@ -2,9 +2,7 @@
 
 #include "tests/testsupport.h"
 
-#include "integrity/md5context.h"
 #include "release/filenames.h"
-#include "tools/releasesigner.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -119,8 +117,9 @@ QStringList UpdateScenario::requests() const
 ManifestEntry UpdateScenario::entry(const QString &name, const QString &version, bool withDigest,
                                     bool withSignature) const
 {
-    const QString digest = QString::fromStdString(md5OfFile(utf8Path(releasePath(name))));
-    const QString sha256 = sha256Of(readFile(releasePath(name)));
+    const QByteArray content = readFile(releasePath(name));
+    const QString digest = textModeMd5Of(content);
+    const QString sha256 = sha256Of(content);
     ManifestEntry result{name, version, QString(), QString()};
     if (withDigest) {
         result.md5 = digest;
@@ -278,24 +277,6 @@ QMap<QString, QByteArray> UpdateScenario::outsideSnapshot() const
         snapshot.insert(path, digest);
     }
     return snapshot;
-}
-
-QString md5Hex(const QByteArray &content)
-{
-    return QString::fromLatin1(QCryptographicHash::hash(content, QCryptographicHash::Md5).toHex());
-}
-
-QString signDigest(const QString &digest, const QString &privateKeyPath)
-{
-    // The publisher's own signer: what the tests install is signed as a release is.
-    ReleaseSigner signer;
-    QString error;
-    if (!signer.load(privateKeyPath, &error))
-        qFatal("cannot sign with %s: %s", qPrintable(privateKeyPath), qPrintable(error));
-    QString signature;
-    if (!signer.sign(digest.toStdString(), &signature, &error))
-        qFatal("cannot sign with %s: %s", qPrintable(privateKeyPath), qPrintable(error));
-    return signature;
 }
 
 QString developmentPrivateKey()

@@ -91,8 +91,6 @@ private:
     QStringList wrapper;
 };
 
-QString md5Hex(const QByteArray &content);
-QString signDigest(const QString &digest, const QString &privateKeyPath);
 QString developmentPrivateKey();
 QString otherPrivateKey();
 
