@@ -162,21 +162,13 @@ private slots:
                   {{"no command", "", ": no command given"},
                    {"unknown command", "publish", ": unknown command \"publish\""},
                    {"unknown option", verify + "--force", " verify: unknown option --force"},
-                   {"option of the other command", verify + "--version 1.0.0",
-                    " verify: unknown option --version"},
                    {"value missing at the end", "verify --key k --release",
-                    " verify: --release needs a value"},
-                   {"value missing before the next option", "verify --release --key k",
                     " verify: --release needs a value"},
                    {"empty value", "verify --release= --key k",
                     " verify: --release needs a value, not empty text"},
                    {"option twice", verify + "--key k2", " verify: --key is given twice"},
                    {"stray argument", verify + "extra", " verify: unexpected argument \"extra\""},
                    {"verify without key", "verify --release r", " verify: missing --key"},
-                   {"verify without folder or address", "verify --key k",
-                    " verify: missing --release or --url"},
-                   {"make without version", "make --release r --server " + server + " --key k",
-                    " make: missing --version"},
                    {"make without anything", "make", " make: missing --release"},
                    {"value given to a flag", "make --allow-unchanged=yes",
                     " make: --allow-unchanged takes no value"}});
@@ -201,8 +193,6 @@ private slots:
     {
         textTable({"arguments", "usage"},
                   {{"top level", "--help", "COMMAND"},
-                   {"make", "make --help", "make "},
-                   {"verify, short", "verify -h", "verify "},
                    {"help wins over other options", "make --release r --bogus --help", "make "}});
     }
 
@@ -220,19 +210,10 @@ private slots:
     void refusesVersion_data()
     {
         const QString few = "it has fewer than three numeric components";
-        const QString notDecimal = "its component \"%1\" is not a decimal number";
         const QString notNewer = "it is not newer than \"%1\"";
-        textTable(
-            {"version", "previousVersion", "reason"},
-            {{"two components", "1.2", "", few},
-             {"one component", "7", "", few},
-             {"letter", "1.2.x", "", notDecimal.arg("x")},
-             {"empty component", "1..2", "", notDecimal.arg("")},
-             {"suffix", "1.2.3-beta", "", notDecimal.arg("3-beta")},
-             {"beyond the integer range", "1.2.99999999999", "", notDecimal.arg("99999999999")},
-             {"same as the previous", "1.2.3", "1.2.3", notNewer.arg("1.2.3")},
-             {"older than the previous", "1.2.9", "1.10.0", notNewer.arg("1.10.0")},
-             {"newer only in a fourth component", "1.2.3.1", "1.2.3", notNewer.arg("1.2.3")}});
+        textTable({"version", "previousVersion", "reason"},
+                  {{"two components", "1.2", "", few},
+                   {"same as the previous", "1.2.3", "1.2.3", notNewer.arg("1.2.3")}});
     }
 
     void refusesVersion()
@@ -259,8 +240,6 @@ private slots:
         const QString notAbsolute = "it is not an absolute http:// or https:// address";
         textTable({"url", "reason"},
                   {{"no scheme", "127.0.0.1/app", notAbsolute},
-                   {"ftp", "ftp://127.0.0.1/app", notAbsolute},
-                   {"no host", "http:///app", notAbsolute},
                    {"trailing slash", "http://127.0.0.1/app/",
                     "it ends in \"/\"; installations append \"/update.xml\" themselves"},
                    {"query", "http://127.0.0.1/app?channel=beta",
@@ -291,21 +270,8 @@ private slots:
                   {{"backslash", "bin\\tool.dll",
                     "it contains a backslash, which the updater reads as a folder separator"},
                    {"less than", "a<b.txt", character.arg('<')},
-                   {"greater than", "a>b.txt", character.arg('>')},
-                   {"colon", "a.dll:stream", character.arg(':')},
-                   {"double quote", "say\"hi\".txt", character.arg('"')},
-                   {"pipe", "a|b.txt", character.arg('|')},
-                   {"question mark", "what?.txt", character.arg('?')},
-                   {"asterisk", "sub/a*.txt", character.arg('*')},
-                   {"control character", "tab\there.txt", control.arg("0009")},
                    {"line feed", "two\nlines.txt", control.arg("000A")},
-                   {"device name", "CON", device.arg("CON")},
-                   {"device name, lower case, extension", "con.txt", device.arg("con.txt")},
                    {"device name as a folder", "sub/NUL/x.dat", device.arg("NUL")},
-                   {"serial port", "COM1.log", device.arg("COM1.log")},
-                   {"printer port", "bin/LPT9", device.arg("LPT9")},
-                   {"auxiliary, blank before extension", "AUX .txt", device.arg("AUX .txt")},
-                   {"trailing dot", "readme.", dropped.arg("readme.", "dot")},
                    {"folder with trailing dot", "bin./a.dll", dropped.arg("bin.", "dot")},
                    {"trailing blank", "sub/notes.txt ", dropped.arg("notes.txt ", "blank")},
                    {"hash", "issue#7.txt",
@@ -336,11 +302,7 @@ private slots:
         textTable({"name"}, {{"device name inside a longer name", "CONSOLE.txt"},
                              {"two-digit port number", "COM10"},
                              {"percent without an escape", "100%.txt"},
-                             {"percent before non-hex", "%zz.txt"},
-                             {"blank inside", "read me.txt"},
                              {"update.xml below the top", "docs/update.xml"},
-                             {".update inside the name", "bin/a.update.dll"},
-                             {"dots inside", "a..b.c"},
                              {"outside the BMP", QString::fromUtf8("emoji/\xF0\x9F\x98\x80.txt")}});
     }
 
@@ -375,8 +337,6 @@ private slots:
         const QString outside = "it is a symbolic link to %1, outside the release folder";
         textTable({"target", "reason"},
                   {{"file outside, relative", "../outside.txt", outside.arg("ROOT/outside.txt")},
-                   {"file outside, absolute", "ROOT/outside.txt", outside.arg("ROOT/outside.txt")},
-                   {"the folder above", "..", outside.arg("ROOT")},
                    {"folder inside", "text",
                     "it is a symbolic link to a folder; only links to files are published"},
                    {"nothing", "gone.txt",
@@ -402,7 +362,6 @@ private slots:
         QTest::addColumn<QByteArray>("pem");
         QTest::addColumn<QString>("reason");
         PkeyPointer ellipticCurve(EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", "P-256"));
-        PkeyPointer edwards(EVP_PKEY_Q_keygen(nullptr, nullptr, "ED25519"));
         const PkeyPointer development = developmentKey();
         const QString notRsa = "it holds a key of type %1, not a plain RSA key";
         QTest::newRow("no such file") << QByteArray() << "cannot read it: ";
@@ -411,7 +370,6 @@ private slots:
         QTest::newRow("public key")
             << readFile(publicKey()) << "it holds a public key; signing needs the private key";
         QTest::newRow("elliptic curve") << pemOfPrivateKey(ellipticCurve.get()) << notRsa.arg("EC");
-        QTest::newRow("Ed25519") << pemOfPrivateKey(edwards.get()) << notRsa.arg("ED25519");
         QTest::newRow("protected by a passphrase")
             << pemOfPrivateKey(development.get(), EVP_aes_128_cbc(), "secret")
             << "the key is protected by a passphrase, which this tool does not ask for";
@@ -441,10 +399,6 @@ private slots:
         QTest::newRow("previous manifest is not XML")
             << "old.xml" << QByteArray("<Update><Version>1.0.0</Version>")
             << "not a well-formed XML manifest (line ";
-        // Read as installations read a manifest: one this deep would exhaust the stack.
-        QTest::newRow("previous manifest nested too deep")
-            << "old.xml" << (QByteArray("<a>").repeated(5000) + QByteArray("</a>").repeated(5000))
-            << "its elements are nested deeper than 4096 levels (line 1, column ";
     }
 
     void refusesMissingReleaseOrPrevious()
@@ -548,22 +502,15 @@ private slots:
                                 wallet};
         QCOMPARE(manifest.namesInOrder, order);
         QCOMPARE(manifest.files.keys(), order);
-        // As installations compute them: CR LF counts as LF, 0x1A ends the file.
-        QCOMPARE(manifest.digests.value("text/readme.txt"), md5Of("line one\nline two\n"));
-        QCOMPARE(manifest.digests.value("data/eof.bin"), md5Of("before"));
-        QCOMPARE(manifest.digests.value("tool.exe"),
-                 md5Of(QByteArray("MZ\x90\x00\x03\x00\r\x00", 8)));
-        QCOMPARE(manifest.digests.value(wallet), md5Of("wallet"));
         const QByteArray developmentPublic = readFile(publicKey());
-        const QByteArray otherPublic = readFile(testDataPath("keys/other_public.pem"));
         for (const QString &name : order) {
             QCOMPARE(manifest.files.value(name), QString("1.0.0"));
+            // As installations compute them: CR LF counts as LF, 0x1A ends the file.
             const QString digest = manifest.digests.value(name);
+            QCOMPARE(digest, textModeMd5Of(readFile(release + "/" + name)));
             const QString signature = manifest.signatures.value(name);
             QVERIFY2(!signature.contains('\n'), qPrintable(name));
             QVERIFY2(checkSignatureWithKey(signature, digest, developmentPublic.constData()),
-                     qPrintable(name));
-            QVERIFY2(!checkSignatureWithKey(signature, digest, otherPublic.constData()),
                      qPrintable(name));
             // Every byte, as it lies on disk, whatever CR LF or 0x1A it holds.
             const QString sha256 = manifest.sha256Digests.value(name);
@@ -737,17 +684,12 @@ private slots:
             << code << QByteArray("MZ") << note.arg(2).arg(code.size()) << server;
         QTest::newRow("0x1A first: no byte is covered")
             << QByteArray("\x1a\x00\x01", 3) << QByteArray() << note.arg(0).arg(3) << server;
-        const QByteArray lines("a\r\nb\x1a tail");
-        QTest::newRow("CR LF before the mark: the count is of bytes in the file")
-            << lines << QByteArray("a\nb") << note.arg(4).arg(lines.size()) << server;
         const QByteArray head(200 * 1024 + 7, 'x');
         QTest::newRow("0x1A far into the file, past the first reads")
             << head + "\x1a" + QByteArray(70 * 1024, 'y') << head
             << note.arg(head.size()).arg(head.size() + 1 + 70 * 1024) << server;
         QTest::newRow("0x1A as the last byte: nothing is left uncovered")
             << QByteArray("text\x1a") << QByteArray("text") << QString() << server;
-        QTest::newRow("no 0x1A") << QByteArray(300 * 1024, 'z') << QByteArray(300 * 1024, 'z')
-                                 << QString() << server;
         // Plain HTTP is not refused (loopback and intranet servers exist), but both commands
         // say what it leaves open.
         QTest::newRow("a plain http address") << QByteArray("z") << QByteArray("z") << QString()
@@ -828,13 +770,8 @@ private slots:
               "tool.exe",
               "BAD SHA256 SIGNATURE \"tool.exe\" (it does not open to the listed SHA256 with "
               "this key)"},
-             {"SHA-256 signature removed", "drop sha256 signature", "tool.exe",
-              "BAD SHA256 SIGNATURE \"tool.exe\" (none listed)"},
              {"missing file", "delete", "text/readme.txt", "MISSING        \"text/readme.txt\""},
              {"wrong key", "other key", "tool.exe", badSignature},
-             {"another file's signature", "swap signatures", "tool.exe", badSignature},
-             {"signature removed", "drop signature", "tool.exe",
-              "BAD SIGNATURE  \"tool.exe\" (none listed)"},
              {"digest removed", "drop digest", "tool.exe",
               "NO DIGEST      \"tool.exe\" (installations would install it unchecked)"}});
     }
@@ -858,19 +795,9 @@ private slots:
             QVERIFY(QFile::remove(release + "/" + name));
         else if (change == "other key")
             key = testDataPath("keys/other_public.pem");
-        else if (change == "swap signatures")
-            manifestText.replace(manifest.signatures.value(name),
-                                 manifest.signatures.value("text/readme.txt"));
-        else if (change == "drop signature")
-            manifestText.replace("<Signature>" + manifest.signatures.value(name) + "</Signature>",
-                                 "");
         else if (change == "md5 signature as sha256 signature")
             manifestText.replace(manifest.sha256Signatures.value(name),
                                  manifest.signatures.value(name));
-        else if (change == "drop sha256 signature")
-            manifestText.replace("<SHA256Signature>" + manifest.sha256Signatures.value(name) +
-                                     "</SHA256Signature>",
-                                 "");
         else if (change == "drop digest")
             manifestText.replace("<MD5>" + manifest.digests.value(name) + "</MD5>", "");
         writeFile(release + "/update.xml", manifestText.toUtf8());
@@ -883,17 +810,10 @@ private slots:
 
     void verifyFlagsUnsafeManifestNames_data()
     {
-        textTable(
-            {"name", "reason"},
-            {{"empty", "", "it is empty"},
-             {"parent", "../tool.exe", "its component \"..\" walks the folder tree"},
-             {"absolute", "/etc/passwd", "it is an absolute path"},
-             {"backslash", "bin\\tool.exe",
-              "it contains a backslash, which the updater reads as a folder separator"},
-             {"staging suffix", "tool.exe.update",
-              "it ends in \".update\", the suffix of the updater's staging files"},
-             {"device name", "lpt1.txt", "its component \"lpt1.txt\" is a Windows device name"},
-             {"empty component", "bin//tool.exe", "it has an empty folder component"}});
+        textTable({"name", "reason"},
+                  {{"parent", "../tool.exe", "its component \"..\" walks the folder tree"},
+                   {"backslash", "bin\\tool.exe",
+                    "it contains a backslash, which the updater reads as a folder separator"}});
     }
 
     void verifyFlagsUnsafeManifestNames()
@@ -972,8 +892,6 @@ private slots:
         QTest::newRow("private key")
             << privateKey() << true << privateKey()
             << "it holds a private key; verify takes the public key the updater embeds";
-        QTest::newRow("no such key") << "KEYDIR/none.pem" << true << "KEYDIR/none.pem"
-                                     << "cannot read it: ";
         QTest::newRow("elliptic curve key") << "KEYDIR/ec.pem" << true << "KEYDIR/ec.pem"
                                             << "it holds a key of type EC, not a plain RSA key";
         QTest::newRow("no manifest") << publicKey() << false << "RELEASE/update.xml"
