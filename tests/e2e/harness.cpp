@@ -169,27 +169,13 @@ void UpdateScenario::publishManifest(const QString &version, const QList<Manifes
 
 RunResult UpdateScenario::run(int timeoutMs)
 {
-    QProcess process;
-    return collect(process, QString(), false, timeoutMs);
+    return runAndCloseAfter(QString(), timeoutMs);
 }
 
-RunResult UpdateScenario::runUntil(const QString &line, int timeoutMs)
-{
-    QProcess process;
-    return collect(process, line, false, timeoutMs);
-}
-
-RunResult UpdateScenario::runAndCloseAfter(const QString &line, int timeoutMs)
-{
-    QProcess process;
-    return collect(process, line, true, timeoutMs);
-}
-
-RunResult UpdateScenario::collect(QProcess &process, const QString &untilLine, bool closeAfter,
-                                  int timeoutMs)
+RunResult UpdateScenario::runAndCloseAfter(const QString &untilLine, int timeoutMs)
 {
     if (outsideBefore.isEmpty())
-        takeOutsideSnapshot();
+        outsideBefore = outsideSnapshot();
 
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert("QT_QPA_PLATFORM", "offscreen");
@@ -202,6 +188,7 @@ RunResult UpdateScenario::collect(QProcess &process, const QString &untilLine, b
         environment.insert("ASAN_OPTIONS",
                            (options.isEmpty() ? "" : options + ":") + "detect_leaks=0");
     }
+    QProcess process;
     process.setProcessEnvironment(environment);
     process.setWorkingDirectory(installPath());
     process.setProcessChannelMode(QProcess::SeparateChannels);
@@ -227,14 +214,12 @@ RunResult UpdateScenario::collect(QProcess &process, const QString &untilLine, b
             result.lines.append(line);
             if (!untilLine.isEmpty() && !untilSeen && line.startsWith(untilLine)) {
                 untilSeen = true;
-                if (closeAfter)
-                    process.write("close\n");
-                else
-                    process.kill();
+                process.write("close\n");
             }
         }
     }
-    const bool timedOut = process.state() != QProcess::NotRunning && !(untilSeen && !closeAfter);
+    // Finished means the updater ended by itself, not at the timeout.
+    result.finished = process.state() == QProcess::NotRunning;
     if (process.state() != QProcess::NotRunning) {
         process.kill();
         process.waitForFinished();
@@ -250,9 +235,6 @@ RunResult UpdateScenario::collect(QProcess &process, const QString &untilLine, b
         if (line.startsWith("TOOL STARTED "))
             result.toolStarted = true;
     }
-    // Finished means the updater ended by itself: not at the timeout, and not killed once the
-    // awaited line was seen.
-    result.finished = !timedOut && !(untilSeen && !closeAfter);
     result.crashed = process.exitStatus() == QProcess::CrashExit;
     result.exitCode = process.exitCode();
     return result;

@@ -68,20 +68,14 @@ public:
     void runUnder(const QStringList &command) { wrapper = command; }
 
     RunResult run(int timeoutMs = 60000);
-    // Runs until a line starting with the given text appears in the log, then ends the updater and
-    // reports.
-    RunResult runUntil(const QString &line, int timeoutMs = 60000);
     // Runs until the given line appears, then closes the window as a user would.
     RunResult runAndCloseAfter(const QString &line, int timeoutMs = 60000);
 
     // Every file outside the installation directory, with a digest of its content.
     QMap<QString, QByteArray> outsideSnapshot() const;
     bool outsideUnchanged() const { return outsideSnapshot() == outsideBefore; }
-    void takeOutsideSnapshot() { outsideBefore = outsideSnapshot(); }
 
 private:
-    RunResult collect(QProcess &process, const QString &untilLine, bool closeAfter, int timeoutMs);
-
     QTemporaryDir root;
     QProcess server;
     quint16 port = 0;
