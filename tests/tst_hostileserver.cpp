@@ -325,26 +325,24 @@ void TestHostileServer::newerReleaseWithoutFiles()
 void TestHostileServer::versionBeyondIntRange_data()
 {
     QTest::addColumn<QString>("release");
-    QTest::addColumn<QString>("fileVersion");
     QTest::addColumn<bool>("fetched");
 
-    QTest::newRow("release component at the int limit: newer") << "1.2147483647.0"
-                                                               << "2.0.0" << true;
-    QTest::newRow("release component one past the int limit: not newer") << "1.2147483648.0"
-                                                                         << "2.0.0" << false;
+    // Past the int range a component counts as 0: the release is then not newer.
+    QTest::newRow("release component at the int limit: newer") << "1.2147483647.0" << true;
+    QTest::newRow("release component one past the int limit: not newer")
+        << "1.2147483648.0" << false;
 }
 
 void TestHostileServer::versionBeyondIntRange()
 {
     QFETCH(QString, release);
-    QFETCH(QString, fileVersion);
     QFETCH(bool, fetched);
 
     UpdateScenario scenario;
     QVERIFY(scenario.startServer());
     installRelease(scenario);
     scenario.publish("tool.dll", newTool);
-    scenario.publishManifest(release, {scenario.entry("tool.dll", fileVersion),
+    scenario.publishManifest(release, {scenario.entry("tool.dll", "2.0.0"),
                                        {"sub/data.txt", "1.0.0", "", ""},
                                        {"obsolete.dll", "1.0.0", "", ""}});
 
@@ -353,8 +351,7 @@ void TestHostileServer::versionBeyondIntRange()
     QVERIFY2(result.finished && result.exitCode == 0, qPrintable(result.log()));
     QVERIFY(result.toolStarted);
     QVERIFY(result.boxes.isEmpty());
-    const bool releaseNewer = !result.hasLine("Already newest.");
-    QCOMPARE(releaseNewer, fetched || release == "2.0.0");
+    QCOMPARE(!result.hasLine("Already newest."), fetched);
     QCOMPARE(scenario.requests().contains("/tool.dll"), fetched);
     QCOMPARE(scenario.installed("tool.dll"), fetched ? newTool : oldTool);
     const QString problem =
