@@ -27,27 +27,6 @@ const QByteArray oldData = "installed data\n";
 const QByteArray newData = "the server's data\n";
 const QByteArray obsoleteData = "listed only by the installed release\n";
 
-// A file as the run may leave it: with its old content, or with its new one where the run was
-// allowed to install it. Anything else is a lost or half-written file.
-struct InstalledFile
-{
-    QString name;
-    QByteArray oldContent;
-    QByteArray newContent;
-};
-
-QString lostOrHalfWritten(const UpdateScenario &scenario, const QList<InstalledFile> &files)
-{
-    for (const InstalledFile &file : files) {
-        if (!scenario.isInstalled(file.name))
-            return file.name + " is gone";
-        const QByteArray content = scenario.installed(file.name);
-        if (content != file.oldContent && content != file.newContent)
-            return file.name + " holds neither its old nor its new content";
-    }
-    return QString();
-}
-
 // The installation every case starts from: release 1.0.0 with a tool, a data file and a file
 // the server's release no longer lists, updated from the fixture server unless another address
 // is given.
@@ -62,11 +41,6 @@ void installRelease(UpdateScenario &scenario, const QString &server = QString())
                                         {"sub/data.txt", "1.0.0", "", ""},
                                         {"obsolete.dll", "1.0.0", "", ""}}));
 }
-
-// Nothing of the installation changed: the same files with the same content, the same manifest.
-const QList<InstalledFile> untouched = {{"tool.dll", oldTool, oldTool},
-                                        {"sub/data.txt", oldData, oldData},
-                                        {"obsolete.dll", obsoleteData, obsoleteData}};
 
 QStringList installedNames(const UpdateScenario &scenario)
 {
@@ -112,7 +86,7 @@ QByteArray nestedElements(int depth)
 // A refusal before anything is downloaded or deleted: one message box naming the unsafe file,
 // a failed exit, and the installation as it was.
 void checkRefusedBeforeAnyChange(const UpdateScenario &scenario, const RunResult &result,
-                                 const QString &refused, const QByteArray &localManifest)
+                                 const QString &refused)
 {
     QVERIFY2(result.finished && !result.crashed, qPrintable(result.log()));
     QCOMPARE(result.boxes, QStringList{"CorvantileUpdate | Update refused: the server's manifest "
@@ -121,11 +95,7 @@ void checkRefusedBeforeAnyChange(const UpdateScenario &scenario, const RunResult
     QVERIFY(result.exitCode != 0);
     QVERIFY(!result.toolStarted);
     QCOMPARE(scenario.requests(), QStringList{"/update.xml"});
-    const QString problem = lostOrHalfWritten(scenario, untouched);
-    QVERIFY2(problem.isEmpty(), qPrintable(problem));
-    QCOMPARE(installedNames(scenario),
-             (QStringList{"obsolete.dll", "sub/data.txt", "tool.dll", "update.xml"}));
-    QCOMPARE(scenario.installed("update.xml"), localManifest);
+    QVERIFY(scenario.installationUnchanged());
     QVERIFY(scenario.outsideUnchanged());
 }
 
@@ -227,7 +197,6 @@ void TestHostileServer::unusableManifest()
     UpdateScenario scenario;
     QVERIFY(scenario.startServer());
     installRelease(scenario, server.isEmpty() ? server : server.arg(scenario.releasePath()));
-    const QByteArray localManifest = scenario.installed("update.xml");
     if (!body.isEmpty())
         scenario.publish("update.xml", body);
     if (!fault.isEmpty())
@@ -246,9 +215,7 @@ void TestHostileServer::unusableManifest()
     QVERIFY(!result.toolStarted);
     // Only http and https addresses are requested at all.
     QCOMPARE(scenario.requests(), server.isEmpty() ? QStringList{"/update.xml"} : QStringList());
-    const QString problem = lostOrHalfWritten(scenario, untouched);
-    QVERIFY2(problem.isEmpty(), qPrintable(problem));
-    QCOMPARE(scenario.installed("update.xml"), localManifest);
+    QVERIFY(scenario.installationUnchanged());
     QVERIFY(scenario.outsideUnchanged());
 }
 
@@ -316,8 +283,8 @@ void TestHostileServer::newerReleaseWithoutFiles()
     QVERIFY(result.toolStarted);
     QVERIFY(result.boxes.isEmpty());
     QCOMPARE(scenario.requests(), QStringList{"/update.xml"});
-    const QString problem = lostOrHalfWritten(scenario, untouched);
-    QVERIFY2(problem.isEmpty(), qPrintable(problem));
+    QCOMPARE(scenario.installed("tool.dll"), oldTool);
+    QCOMPARE(scenario.installed("obsolete.dll"), obsoleteData);
     QVERIFY(scenario.installed("update.xml").contains("<Version>2.0.0</Version>"));
     QVERIFY(scenario.outsideUnchanged());
 }
@@ -354,10 +321,8 @@ void TestHostileServer::versionBeyondIntRange()
     QCOMPARE(!result.hasLine("Already newest."), fetched);
     QCOMPARE(scenario.requests().contains("/tool.dll"), fetched);
     QCOMPARE(scenario.installed("tool.dll"), fetched ? newTool : oldTool);
-    const QString problem =
-        lostOrHalfWritten(scenario, {{"sub/data.txt", oldData, oldData},
-                                     {"obsolete.dll", obsoleteData, obsoleteData}});
-    QVERIFY2(problem.isEmpty(), qPrintable(problem));
+    QCOMPARE(scenario.installed("obsolete.dll"), obsoleteData);
+    QVERIFY(fetched || scenario.installationUnchanged());
     QVERIFY(scenario.outsideUnchanged());
 }
 
@@ -421,7 +386,6 @@ void TestHostileServer::refusedBeforeAnyChange()
     UpdateScenario scenario;
     QVERIFY(scenario.startServer());
     installRelease(scenario);
-    const QByteArray localManifest = scenario.installed("update.xml");
     scenario.publish("update.xml",
                      "<Update><Version>2.0.0</Version><Files>" + files + "</Files></Update>");
     scenario.publish("tool.dll", newTool);
@@ -429,7 +393,7 @@ void TestHostileServer::refusedBeforeAnyChange()
 
     const RunResult result = scenario.run();
 
-    checkRefusedBeforeAnyChange(scenario, result, refused, localManifest);
+    checkRefusedBeforeAnyChange(scenario, result, refused);
     QVERIFY(!QFile::exists(QDir::tempPath() + "/corvantile-evil.txt"));
 }
 

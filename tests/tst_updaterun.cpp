@@ -92,6 +92,7 @@ void TestUpdateRun::runThatStopsSaysWhy()
     QCOMPARE(result.exitCode, 1);
     QVERIFY(!result.toolStarted);
     QVERIFY(result.boxes.isEmpty());
+    QVERIFY(scenario.installationUnchanged());
     QVERIFY(scenario.outsideUnchanged());
 }
 

@@ -174,8 +174,10 @@ RunResult UpdateScenario::run(int timeoutMs)
 
 RunResult UpdateScenario::runAndCloseAfter(const QString &untilLine, int timeoutMs)
 {
-    if (outsideBefore.isEmpty())
-        outsideBefore = outsideSnapshot();
+    if (outsideBefore.isEmpty()) {
+        outsideBefore = snapshot(false);
+        installationBefore = snapshot(true);
+    }
 
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert("QT_QPA_PLATFORM", "offscreen");
@@ -240,7 +242,7 @@ RunResult UpdateScenario::runAndCloseAfter(const QString &untilLine, int timeout
     return result;
 }
 
-QMap<QString, QByteArray> UpdateScenario::outsideSnapshot() const
+QMap<QString, QByteArray> UpdateScenario::snapshot(bool installation) const
 {
     QMap<QString, QByteArray> snapshot;
     QDirIterator it(root.path(),
@@ -250,7 +252,7 @@ QMap<QString, QByteArray> UpdateScenario::outsideSnapshot() const
     const QString fixtureDir = root.filePath("fixture") + "/";
     while (it.hasNext()) {
         const QString path = it.next();
-        if (path.startsWith(installDir) || path.startsWith(fixtureDir))
+        if (path.startsWith(installDir) != installation || path.startsWith(fixtureDir))
             continue;
         QFile file(path);
         QByteArray digest = "dir";

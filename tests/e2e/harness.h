@@ -71,15 +71,18 @@ public:
     // Runs until the given line appears, then closes the window as a user would.
     RunResult runAndCloseAfter(const QString &line, int timeoutMs = 60000);
 
-    // Every file outside the installation directory, with a digest of its content.
-    QMap<QString, QByteArray> outsideSnapshot() const;
-    bool outsideUnchanged() const { return outsideSnapshot() == outsideBefore; }
+    // Every file outside the installation directory, or inside it, with a digest of its content.
+    QMap<QString, QByteArray> snapshot(bool installation) const;
+    bool outsideUnchanged() const { return snapshot(false) == outsideBefore; }
+    // The installation as the first run found it: the same files with the same content.
+    bool installationUnchanged() const { return snapshot(true) == installationBefore; }
 
 private:
     QTemporaryDir root;
     QProcess server;
     quint16 port = 0;
     QMap<QString, QByteArray> outsideBefore;
+    QMap<QString, QByteArray> installationBefore;
     QString trustedAuthority;
 
     QStringList wrapper;
