@@ -210,10 +210,14 @@ private slots:
     void refusesVersion_data()
     {
         const QString few = "it has fewer than three numeric components";
+        const QString notDecimal = "its component \"%1\" is not a decimal number";
         const QString notNewer = "it is not newer than \"%1\"";
-        textTable({"version", "previousVersion", "reason"},
-                  {{"two components", "1.2", "", few},
-                   {"same as the previous", "1.2.3", "1.2.3", notNewer.arg("1.2.3")}});
+        textTable(
+            {"version", "previousVersion", "reason"},
+            {{"two components", "1.2", "", few},
+             {"suffix", "1.2.3-beta", "", notDecimal.arg("3-beta")},
+             {"beyond the integer range", "1.2.99999999999", "", notDecimal.arg("99999999999")},
+             {"same as the previous", "1.2.3", "1.2.3", notNewer.arg("1.2.3")}});
     }
 
     void refusesVersion()
@@ -240,6 +244,8 @@ private slots:
         const QString notAbsolute = "it is not an absolute http:// or https:// address";
         textTable({"url", "reason"},
                   {{"no scheme", "127.0.0.1/app", notAbsolute},
+                   {"ftp", "ftp://127.0.0.1/app", notAbsolute},
+                   {"no host", "http:///app", notAbsolute},
                    {"trailing slash", "http://127.0.0.1/app/",
                     "it ends in \"/\"; installations append \"/update.xml\" themselves"},
                    {"query", "http://127.0.0.1/app?channel=beta",
