@@ -308,6 +308,7 @@ private slots:
         textTable({"name"}, {{"device name inside a longer name", "CONSOLE.txt"},
                              {"two-digit port number", "COM10"},
                              {"percent without an escape", "100%.txt"},
+                             {"percent before non-hex", "%zz.txt"},
                              {"update.xml below the top", "docs/update.xml"},
                              {"outside the BMP", QString::fromUtf8("emoji/\xF0\x9F\x98\x80.txt")}});
     }
