@@ -13,7 +13,9 @@
 #include <QTextStream>
 
 #include <openssl/bio.h>
+#include <openssl/evp.h>
 #include <openssl/pem.h>
+#include <openssl/rsa.h>
 
 QString testDataPath(const QString &relative)
 {
@@ -83,6 +85,39 @@ PublisherOutcome publish(const QStringList &arguments, PublisherProgress progres
     out.flush();
     err.flush();
     return outcome;
+}
+
+QString textModeMd5Of(const QByteArray &raw)
+{
+    QByteArray delivered;
+    for (int i = 0; i < raw.size() && raw.at(i) != '\x1a'; ++i) {
+        if (raw.at(i) != '\r' || i + 1 == raw.size() || raw.at(i + 1) != '\n')
+            delivered.append(raw.at(i));
+    }
+    return md5Of(delivered);
+}
+
+QByteArray signBlock(const QString &keyPath, const QByteArray &block)
+{
+    const PkeyPointer key = readPrivateKeyFile(keyPath);
+    PkeyContextPointer context(key ? EVP_PKEY_CTX_new(key.get(), nullptr) : nullptr);
+    std::size_t length = key ? static_cast<std::size_t>(EVP_PKEY_get_size(key.get())) : 0;
+    QByteArray signature(static_cast<int>(length), '\0');
+    const auto *input = reinterpret_cast<const unsigned char *>(block.constData());
+    if (!context || EVP_PKEY_sign_init(context.get()) <= 0 ||
+        EVP_PKEY_CTX_set_rsa_padding(context.get(), RSA_PKCS1_PADDING) <= 0 ||
+        EVP_PKEY_sign(context.get(), reinterpret_cast<unsigned char *>(signature.data()), &length,
+                      input, block.size()) <= 0)
+        return QByteArray();
+    return signature.left(static_cast<int>(length));
+}
+
+QString signDigest(const QString &digest, const QString &keyPath)
+{
+    const QByteArray signature = signBlock(keyPath, digest.toLatin1());
+    if (signature.isEmpty())
+        qFatal("cannot sign with %s", qPrintable(keyPath));
+    return QString::fromLatin1(signature.toBase64());
 }
 
 PkeyPointer readPrivateKeyFile(const QString &path)

@@ -25,6 +25,15 @@ void writeFile(const QString &path, const QByteArray &content);
 QByteArray readFile(const QString &path);
 QString md5Of(const QByteArray &bytes);
 QString sha256Of(const QByteArray &bytes);
+// The reference the updater's text-mode digest is held to, apart from its code: CR LF read as
+// LF, and the first 0x1A ends the file.
+QString textModeMd5Of(const QByteArray &raw);
+// The publisher's signing done here with OpenSSL directly, so that no product signer is the
+// judge: PKCS #1 v1.5 type 1 padding over the text itself, no DigestInfo. Raw bytes; empty when
+// the key cannot sign.
+QByteArray signBlock(const QString &keyPath, const QByteArray &block);
+// As a manifest lists it: the signature over a digest text, in Base64.
+QString signDigest(const QString &digest, const QString &keyPath);
 
 // A private key from a PEM file (a path, or relative to tests/data), read as the product reads
 // keys; null when the file holds none.

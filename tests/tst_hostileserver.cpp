@@ -24,28 +24,8 @@ namespace {
 const QByteArray oldTool = "the installed tool, release 1.0.0\n";
 const QByteArray newTool = "the tool of the server's release\n";
 const QByteArray oldData = "installed data\n";
+const QByteArray newData = "the server's data\n";
 const QByteArray obsoleteData = "listed only by the installed release\n";
-
-// A file as the run may leave it: with its old content, or with its new one where the run was
-// allowed to install it. Anything else is a lost or half-written file.
-struct InstalledFile
-{
-    QString name;
-    QByteArray oldContent;
-    QByteArray newContent;
-};
-
-QString lostOrHalfWritten(const UpdateScenario &scenario, const QList<InstalledFile> &files)
-{
-    for (const InstalledFile &file : files) {
-        if (!scenario.isInstalled(file.name))
-            return file.name + " is gone";
-        const QByteArray content = scenario.installed(file.name);
-        if (content != file.oldContent && content != file.newContent)
-            return file.name + " holds neither its old nor its new content";
-    }
-    return QString();
-}
 
 // The installation every case starts from: release 1.0.0 with a tool, a data file and a file
 // the server's release no longer lists, updated from the fixture server unless another address
@@ -61,11 +41,6 @@ void installRelease(UpdateScenario &scenario, const QString &server = QString())
                                         {"sub/data.txt", "1.0.0", "", ""},
                                         {"obsolete.dll", "1.0.0", "", ""}}));
 }
-
-// Nothing of the installation changed: the same files with the same content, the same manifest.
-const QList<InstalledFile> untouched = {{"tool.dll", oldTool, oldTool},
-                                        {"sub/data.txt", oldData, oldData},
-                                        {"obsolete.dll", obsoleteData, obsoleteData}};
 
 QStringList installedNames(const UpdateScenario &scenario)
 {
@@ -111,7 +86,7 @@ QByteArray nestedElements(int depth)
 // A refusal before anything is downloaded or deleted: one message box naming the unsafe file,
 // a failed exit, and the installation as it was.
 void checkRefusedBeforeAnyChange(const UpdateScenario &scenario, const RunResult &result,
-                                 const QString &refused, const QByteArray &localManifest)
+                                 const QString &refused)
 {
     QVERIFY2(result.finished && !result.crashed, qPrintable(result.log()));
     QCOMPARE(result.boxes, QStringList{"CorvantileUpdate | Update refused: the server's manifest "
@@ -120,30 +95,46 @@ void checkRefusedBeforeAnyChange(const UpdateScenario &scenario, const RunResult
     QVERIFY(result.exitCode != 0);
     QVERIFY(!result.toolStarted);
     QCOMPARE(scenario.requests(), QStringList{"/update.xml"});
-    const QString problem = lostOrHalfWritten(scenario, untouched);
-    QVERIFY2(problem.isEmpty(), qPrintable(problem));
-    QCOMPARE(installedNames(scenario),
-             (QStringList{"obsolete.dll", "sub/data.txt", "tool.dll", "update.xml"}));
+    QVERIFY(scenario.installationUnchanged());
+    QVERIFY(scenario.outsideUnchanged());
+}
+
+// A download that failed part way, in a release whose other file arrived: one message box, the
+// old tool and manifest kept, no staging file, nothing deleted (the old release may still need
+// what the new one drops), and the tool started.
+void checkDownloadFailed(const UpdateScenario &scenario, const RunResult &result,
+                         const QString &box, const QByteArray &localManifest)
+{
+    QVERIFY2(result.finished && !result.crashed, qPrintable(result.log()));
+    QVERIFY2(result.boxes.size() == 1 &&
+                 result.boxes.first().startsWith("CorvantileUpdate | " + box),
+             qPrintable(result.log()));
+    QVERIFY(result.hasLine("update incomplete, update.xml kept"));
+    QVERIFY(!result.hasLine("Xml updated"));
+    QVERIFY(result.exitCode != 0);
+    QVERIFY(result.toolStarted);
+    QCOMPARE(scenario.installed("tool.dll"), oldTool);
+    QVERIFY(!scenario.isInstalled("tool.dll.update"));
+    QCOMPARE(scenario.installed("sub/data.txt"), newData);
+    QCOMPARE(scenario.installed("obsolete.dll"), obsoleteData);
     QCOMPARE(scenario.installed("update.xml"), localManifest);
     QVERIFY(scenario.outsideUnchanged());
 }
 
-// A download that failed part way: the old tool, manifest and data file stay, no staging file.
-void checkDownloadFailureKeptTheRelease(const UpdateScenario &scenario, const RunResult &result,
-                                        const QByteArray &localManifest)
+// The server's release of a failed-download case: the tool, unchecked so that only the transfer
+// can stop it, and a data file that arrives.
+void publishToolAndData(UpdateScenario &scenario, const QByteArray &tool)
 {
-    QVERIFY(result.hasLine("update incomplete, update.xml kept"));
-    QVERIFY(result.exitCode != 0);
-    QCOMPARE(scenario.installed("tool.dll"), oldTool);
-    QVERIFY(!scenario.isInstalled("tool.dll.update"));
-    QCOMPARE(scenario.installed("update.xml"), localManifest);
-    // An update that did not install every file deletes nothing: the old release may still need
-    // what the new one drops.
-    const QString problem =
-        lostOrHalfWritten(scenario, {{"sub/data.txt", oldData, oldData},
-                                     {"obsolete.dll", obsoleteData, obsoleteData}});
-    QVERIFY2(problem.isEmpty(), qPrintable(problem));
-    QVERIFY(scenario.outsideUnchanged());
+    scenario.publish("tool.dll", tool);
+    scenario.publish("sub/data.txt", newData);
+    scenario.publishManifest("2.0.0", {scenario.entry("tool.dll", "2.0.0", false, false),
+                                       scenario.entry("sub/data.txt", "2.0.0")});
+}
+
+QByteArray fileEntry(const QString &name)
+{
+    return "<File><Name>" + name.toHtmlEscaped().toUtf8() +
+           "</Name><Version>2.0.0</Version></File>";
 }
 
 } // namespace
@@ -155,26 +146,20 @@ class TestHostileServer : public QObject
 private slots:
     void unusableManifest_data();
     void unusableManifest();
-    void deeplyNestedLocalManifest();
-    void namesThatCollideRefuseTheUpdate_data();
-    void namesThatCollideRefuseTheUpdate();
-    void namelessEntryRefusesTheUpdate_data();
-    void namelessEntryRefusesTheUpdate();
-    void duplicateNameLastEntryDecides_data();
     void duplicateNameLastEntryDecides();
-    void newerReleaseWithoutFiles_data();
     void newerReleaseWithoutFiles();
+    void refusedBeforeAnyChange_data();
+    void refusedBeforeAnyChange();
+    void failedDownloadKeepsTheRelease_data();
+    void failedDownloadKeepsTheRelease();
     void versionBeyondIntRange_data();
     void versionBeyondIntRange();
     void hundredThousandEntries();
-    void bodyNotWhole_data();
-    void bodyNotWhole();
     void linkInTheInstallation_data();
     void linkInTheInstallation();
     void tricklingServerCanBeClosed();
     void diskFullWhileStaging();
-    void nestingLimit_data();
-    void nestingLimit();
+    void nestingLimitIsInclusive();
     void fuzzRegressions_data();
     void fuzzRegressions();
 };
@@ -189,14 +174,6 @@ void TestHostileServer::unusableManifest_data()
 
     QTest::newRow("entity expansion (billion laughs)")
         << billionLaughs() << QJsonObject() << QString();
-    QTest::newRow("100,000 nested elements")
-        << nestedElements(100000) << QJsonObject() << QString();
-    QTest::newRow("HTML error page, status 500")
-        << QByteArray() << QJsonObject{{"status", 500}} << QString();
-    QTest::newRow("HTML page, status 200, not well-formed")
-        << QByteArray("<html><head><title>Maintenance</title></head>\n"
-                      "<body><p>Back soon.<br></body></html>\n")
-        << QJsonObject() << QString();
     QTest::newRow("answer that never ends")
         << QByteArray() << QJsonObject{{"endless", true}} << QString();
     // Stored, the document would keep "&x;" without its declaration: no later run could read it.
@@ -219,7 +196,6 @@ void TestHostileServer::unusableManifest()
     UpdateScenario scenario;
     QVERIFY(scenario.startServer());
     installRelease(scenario, server.isEmpty() ? server : server.arg(scenario.releasePath()));
-    const QByteArray localManifest = scenario.installed("update.xml");
     if (!body.isEmpty())
         scenario.publish("update.xml", body);
     if (!fault.isEmpty())
@@ -238,163 +214,41 @@ void TestHostileServer::unusableManifest()
     QVERIFY(!result.toolStarted);
     // Only http and https addresses are requested at all.
     QCOMPARE(scenario.requests(), server.isEmpty() ? QStringList{"/update.xml"} : QStringList());
-    const QString problem = lostOrHalfWritten(scenario, untouched);
-    QVERIFY2(problem.isEmpty(), qPrintable(problem));
-    QCOMPARE(scenario.installed("update.xml"), localManifest);
+    QVERIFY(scenario.installationUnchanged());
     QVERIFY(scenario.outsideUnchanged());
-}
-
-void TestHostileServer::deeplyNestedLocalManifest()
-{
-    // The local manifest is the last server's, stored: it goes through the same parsing.
-    UpdateScenario scenario;
-    QVERIFY(scenario.startServer());
-    scenario.install("tool.dll", oldTool);
-    scenario.install("update.xml", nestedElements(100000));
-    const QByteArray localManifest = scenario.installed("update.xml");
-
-    const RunResult result = scenario.runAndCloseAfter("localxml setcontent false", 30000);
-
-    QVERIFY2(result.hasLine("localxml setcontent false"), qPrintable(result.log()));
-    QVERIFY2(result.hasLine("EVENT LOOP ENDED 0"), qPrintable(result.log()));
-    QVERIFY(!result.crashed);
-    QVERIFY(!result.toolStarted);
-    QVERIFY(scenario.requests().isEmpty());
-    QCOMPARE(scenario.installed("tool.dll"), oldTool);
-    QCOMPARE(scenario.installed("update.xml"), localManifest);
-    QVERIFY(scenario.outsideUnchanged());
-}
-
-void TestHostileServer::namesThatCollideRefuseTheUpdate_data()
-{
-    QTest::addColumn<QStringList>("names");
-    QTest::addColumn<QString>("refused");
-
-    QTest::newRow("names that differ only in case")
-        << QStringList{"tool.dll", "TOOL.dll"} << "tool.dll";
-    QTest::newRow("the same path in either separator and case")
-        << QStringList{"sub/data.txt", "SUB\\data.txt"} << "sub/data.txt";
-    QTest::newRow("a name that is another's staging file")
-        << QStringList{"tool.dll", "tool.dll.update"} << "tool.dll";
-}
-
-void TestHostileServer::namesThatCollideRefuseTheUpdate()
-{
-    QFETCH(QStringList, names);
-    QFETCH(QString, refused);
-
-    UpdateScenario scenario;
-    QVERIFY(scenario.startServer());
-    installRelease(scenario);
-    const QByteArray localManifest = scenario.installed("update.xml");
-    QList<ManifestEntry> entries;
-    for (const QString &name : names) {
-        scenario.publish(QString(name).replace('\\', '/'), newTool);
-        entries.append({name, "2.0.0", md5Hex(newTool), ""});
-    }
-    scenario.publishManifest("2.0.0", entries);
-
-    const RunResult result = scenario.run();
-
-    // Refused before anything is downloaded or deleted.
-    checkRefusedBeforeAnyChange(scenario, result, refused, localManifest);
-}
-
-void TestHostileServer::namelessEntryRefusesTheUpdate_data()
-{
-    QTest::addColumn<QByteArray>("entry");
-
-    // Each names no file; fetched, it would be the server's root page, staged as ".update".
-    QTest::newRow("entry without children") << QByteArray("<File/>");
-    QTest::newRow("comment as an entry") << QByteArray("<!-- a comment -->");
-    QTest::newRow("text as an entry") << QByteArray("text");
-    QTest::newRow("comment in the name's place") << QByteArray("<File><!-- no name --></File>");
-    QTest::newRow("empty name") << QByteArray("<File><Name/><Version>2.0.0</Version></File>");
-}
-
-void TestHostileServer::namelessEntryRefusesTheUpdate()
-{
-    QFETCH(QByteArray, entry);
-
-    UpdateScenario scenario;
-    QVERIFY(scenario.startServer());
-    installRelease(scenario);
-    const QByteArray localManifest = scenario.installed("update.xml");
-    scenario.publish("update.xml", "<Update><Version>2.0.0</Version><Files>" + entry +
-                                       "<File><Name>tool.dll</Name><Version>2.0.0</Version>"
-                                       "</File></Files></Update>");
-    scenario.publish("tool.dll", newTool);
-    scenario.setFault("/", {{"body", "the server's root page"}});
-
-    const RunResult result = scenario.run();
-
-    checkRefusedBeforeAnyChange(scenario, result, "", localManifest);
-}
-
-void TestHostileServer::duplicateNameLastEntryDecides_data()
-{
-    QTest::addColumn<bool>("lastEntryIsTrue");
-
-    QTest::newRow("true digest last: installed") << true;
-    QTest::newRow("false digest last: rejected") << false;
 }
 
 void TestHostileServer::duplicateNameLastEntryDecides()
 {
-    QFETCH(bool, lastEntryIsTrue);
-
     UpdateScenario scenario;
     QVERIFY(scenario.startServer());
     installRelease(scenario);
-    const QByteArray localManifest = scenario.installed("update.xml");
     scenario.publish("tool.dll", newTool);
-    const ManifestEntry trueEntry = scenario.entry("tool.dll", "2.0.0");
-    const ManifestEntry falseEntry{"tool.dll", "2.0.0", md5Hex("something else"), ""};
-    scenario.publishManifest("2.0.0", {lastEntryIsTrue ? falseEntry : trueEntry,
-                                       lastEntryIsTrue ? trueEntry : falseEntry,
+    // The first entry's digest is false: taken, it would fail the download.
+    scenario.publishManifest("2.0.0", {{"tool.dll", "2.0.0", md5Of("something else"), ""},
+                                       scenario.entry("tool.dll", "2.0.0"),
                                        {"sub/data.txt", "1.0.0", "", ""}});
 
     const RunResult result = scenario.run();
 
-    QVERIFY2(result.finished && !result.crashed, qPrintable(result.log()));
+    QVERIFY2(result.finished && result.exitCode == 0 && result.boxes.isEmpty(),
+             qPrintable(result.log()));
     // One name, one download, whatever the number of entries.
     QCOMPARE(scenario.requests(), (QStringList{"/update.xml", "/tool.dll"}));
-    if (lastEntryIsTrue) {
-        QCOMPARE(result.exitCode, 0);
-        QVERIFY(result.boxes.isEmpty());
-        QVERIFY(result.hasLine("Xml updated"));
-        QCOMPARE(scenario.installed("tool.dll"), newTool);
-        QVERIFY(!scenario.isInstalled("tool.dll.update"));
-    } else {
-        QCOMPARE(result.boxes, QStringList{"CorvantileUpdate | Downloading tool.dll failed! "
-                                           "Check MD5 error."});
-        QVERIFY(result.exitCode != 0);
-        QVERIFY(!result.toolStarted);
-        QCOMPARE(scenario.installed("tool.dll"), oldTool);
-        QCOMPARE(scenario.installed("update.xml"), localManifest);
-    }
+    QVERIFY(result.hasLine("Xml updated"));
+    QCOMPARE(scenario.installed("tool.dll"), newTool);
+    QVERIFY(!scenario.isInstalled("tool.dll.update"));
     QCOMPARE(scenario.installed("sub/data.txt"), oldData);
     QVERIFY(scenario.outsideUnchanged());
 }
 
-void TestHostileServer::newerReleaseWithoutFiles_data()
-{
-    QTest::addColumn<QByteArray>("files");
-
-    QTest::newRow("empty Files") << QByteArray("<Files/>");
-    QTest::newRow("no Files") << QByteArray();
-}
-
 void TestHostileServer::newerReleaseWithoutFiles()
 {
-    QFETCH(QByteArray, files);
-
     UpdateScenario scenario;
     QVERIFY(scenario.startServer());
     installRelease(scenario);
     scenario.publish("update.xml", "<Update><UpdateServer>" + scenario.serverUrl().toUtf8() +
-                                       "</UpdateServer><Version>2.0.0</Version>" + files +
-                                       "</Update>");
+                                       "</UpdateServer><Version>2.0.0</Version></Update>");
 
     const RunResult result = scenario.run();
 
@@ -406,8 +260,8 @@ void TestHostileServer::newerReleaseWithoutFiles()
     QVERIFY(result.toolStarted);
     QVERIFY(result.boxes.isEmpty());
     QCOMPARE(scenario.requests(), QStringList{"/update.xml"});
-    const QString problem = lostOrHalfWritten(scenario, untouched);
-    QVERIFY2(problem.isEmpty(), qPrintable(problem));
+    QCOMPARE(scenario.installed("tool.dll"), oldTool);
+    QCOMPARE(scenario.installed("obsolete.dll"), obsoleteData);
     QVERIFY(scenario.installed("update.xml").contains("<Version>2.0.0</Version>"));
     QVERIFY(scenario.outsideUnchanged());
 }
@@ -415,34 +269,24 @@ void TestHostileServer::newerReleaseWithoutFiles()
 void TestHostileServer::versionBeyondIntRange_data()
 {
     QTest::addColumn<QString>("release");
-    QTest::addColumn<QString>("fileVersion");
     QTest::addColumn<bool>("fetched");
 
-    // A component beyond the int range counts as 0.
-    QTest::newRow("release component beyond int: not newer") << "1.99999999999.0"
-                                                             << "2.0.0" << false;
-    QTest::newRow("release component of 10,000 digits: not newer")
-        << "1." + QString(10000, '9') + ".0"
-        << "2.0.0" << false;
-    QTest::newRow("release component at the int limit: newer") << "1.2147483647.0"
-                                                               << "2.0.0" << true;
-    QTest::newRow("release component one past the int limit: not newer") << "1.2147483648.0"
-                                                                         << "2.0.0" << false;
-    QTest::newRow("file component beyond int: not fetched") << "2.0.0"
-                                                            << "1.0.99999999999" << false;
+    // Past the int range a component counts as 0: the release is then not newer.
+    QTest::newRow("release component at the int limit: newer") << "1.2147483647.0" << true;
+    QTest::newRow("release component one past the int limit: not newer")
+        << "1.2147483648.0" << false;
 }
 
 void TestHostileServer::versionBeyondIntRange()
 {
     QFETCH(QString, release);
-    QFETCH(QString, fileVersion);
     QFETCH(bool, fetched);
 
     UpdateScenario scenario;
     QVERIFY(scenario.startServer());
     installRelease(scenario);
     scenario.publish("tool.dll", newTool);
-    scenario.publishManifest(release, {scenario.entry("tool.dll", fileVersion),
+    scenario.publishManifest(release, {scenario.entry("tool.dll", "2.0.0"),
                                        {"sub/data.txt", "1.0.0", "", ""},
                                        {"obsolete.dll", "1.0.0", "", ""}});
 
@@ -451,14 +295,11 @@ void TestHostileServer::versionBeyondIntRange()
     QVERIFY2(result.finished && result.exitCode == 0, qPrintable(result.log()));
     QVERIFY(result.toolStarted);
     QVERIFY(result.boxes.isEmpty());
-    const bool releaseNewer = !result.hasLine("Already newest.");
-    QCOMPARE(releaseNewer, fetched || release == "2.0.0");
+    QCOMPARE(!result.hasLine("Already newest."), fetched);
     QCOMPARE(scenario.requests().contains("/tool.dll"), fetched);
     QCOMPARE(scenario.installed("tool.dll"), fetched ? newTool : oldTool);
-    const QString problem =
-        lostOrHalfWritten(scenario, {{"sub/data.txt", oldData, oldData},
-                                     {"obsolete.dll", obsoleteData, obsoleteData}});
-    QVERIFY2(problem.isEmpty(), qPrintable(problem));
+    QCOMPARE(scenario.installed("obsolete.dll"), obsoleteData);
+    QVERIFY(fetched || scenario.installationUnchanged());
     QVERIFY(scenario.outsideUnchanged());
 }
 
@@ -493,48 +334,89 @@ void TestHostileServer::hundredThousandEntries()
     QVERIFY(scenario.outsideUnchanged());
 }
 
-void TestHostileServer::bodyNotWhole_data()
+void TestHostileServer::refusedBeforeAnyChange_data()
 {
-    QTest::addColumn<QJsonObject>("fault");
+    // The server's Files, and the name the refusal gives.
+    QTest::addColumn<QByteArray>("files");
+    QTest::addColumn<QString>("refused");
 
-    const int size = newTool.size() * 8192;
-    // Qt sends the request again after some resets and may then take the cut body for the whole.
-    QTest::newRow("reset after the headers") << QJsonObject{{"reset", 0}};
-    QTest::newRow("reset mid-body") << QJsonObject{{"reset", 1000}};
-    QTest::newRow("reset one byte short") << QJsonObject{{"reset", size - 1}};
-    // Unpacked by Qt without limit (a bomb of 2 MiB takes gigabytes), and without the stated
-    // length that would show a cut.
-    QTest::newRow("gzip-encoded, not asked for") << QJsonObject{{"gzip", true}};
-    QTest::newRow("gzip-encoded, cut mid-body") << QJsonObject{{"gzip", true}, {"cut", 100}};
-    // Qt takes a chunk size that is no number for the last chunk, and sometimes a closed
-    // connection for the end.
-    QTest::newRow("chunked, garbled chunk size") << QJsonObject{{"chunked", "garbage"}};
-    QTest::newRow("chunked, connection closed mid-body") << QJsonObject{{"chunked", "close"}};
-    QTest::newRow("no length, reset mid-body") << QJsonObject{{"nolength", true}, {"reset", 1000}};
+    QTest::newRow("parent") << fileEntry("../evil.txt") << "../evil.txt";
+    const QString absolute = QDir::tempPath() + "/corvantile-evil.txt";
+    QTest::newRow("absolute") << fileEntry(absolute) << absolute;
+    QTest::newRow("the installation's manifest") << fileEntry("update.xml") << "update.xml";
+    QTest::newRow("names that differ only in case")
+        << fileEntry("tool.dll") + fileEntry("TOOL.dll") << "tool.dll";
+    QTest::newRow("the same path in either separator and case")
+        << fileEntry("sub/data.txt") + fileEntry("SUB\\data.txt") << "sub/data.txt";
+    QTest::newRow("a name that is another's staging file")
+        << fileEntry("tool.dll") + fileEntry("tool.dll.update") << "tool.dll";
+    // Each names no file; fetched, it would be the server's root page, staged as ".update".
+    QTest::newRow("entry without children") << "<File/>" + fileEntry("tool.dll") << "";
+    QTest::newRow("empty name") << fileEntry("") + fileEntry("tool.dll") << "";
 }
 
-void TestHostileServer::bodyNotWhole()
+void TestHostileServer::refusedBeforeAnyChange()
+{
+    QFETCH(QByteArray, files);
+    QFETCH(QString, refused);
+
+    UpdateScenario scenario;
+    QVERIFY(scenario.startServer());
+    installRelease(scenario);
+    scenario.publish("update.xml",
+                     "<Update><Version>2.0.0</Version><Files>" + files + "</Files></Update>");
+    scenario.publish("tool.dll", newTool);
+    scenario.setFault("/", {{"body", "the server's root page"}});
+
+    const RunResult result = scenario.run();
+
+    checkRefusedBeforeAnyChange(scenario, result, refused);
+    QVERIFY(!QFile::exists(QDir::tempPath() + "/corvantile-evil.txt"));
+}
+
+void TestHostileServer::failedDownloadKeepsTheRelease_data()
+{
+    QTest::addColumn<QJsonObject>("fault");
+    QTest::addColumn<QString>("box");
+
+    const int size = newTool.size() * 8192;
+    QTest::newRow("404") << QJsonObject{{"status", 404}} << "Download failed: Error transferring";
+    QTest::newRow("redirect") << QJsonObject{{"redirect", "/elsewhere.dll"}}
+                              << "Download failed: HTTP status 302";
+    // Qt takes the informational answer for the answer; the real one, left on the connection,
+    // must not be read as the next file's.
+    QTest::newRow("103 Early Hints before the answer")
+        << QJsonObject{{"early_hints", true}} << "Download failed: HTTP status 103";
+    QTest::newRow("cut mid-way") << QJsonObject{{"cut", 10}} << "Download failed: ";
+    // Qt sends the request again after some resets and may then take the cut body for the whole.
+    QTest::newRow("reset one byte short")
+        << QJsonObject{{"reset", size - 1}} << "Download failed: ";
+    // Unpacked by Qt without limit (a bomb of 2 MiB takes gigabytes), and without the stated
+    // length that would show a cut.
+    QTest::newRow("gzip-encoded, not asked for")
+        << QJsonObject{{"gzip", true}} << "Download failed: ";
+    // Qt takes a chunk size that is no number for the last chunk.
+    QTest::newRow("chunked, garbled chunk size")
+        << QJsonObject{{"chunked", "garbage"}} << "Download failed: ";
+    QTest::newRow("no length, reset mid-body")
+        << QJsonObject{{"nolength", true}, {"reset", 1000}} << "Download failed: ";
+}
+
+void TestHostileServer::failedDownloadKeepsTheRelease()
 {
     QFETCH(QJsonObject, fault);
+    QFETCH(QString, box);
 
     UpdateScenario scenario;
     QVERIFY(scenario.startServer());
     installRelease(scenario);
     const QByteArray localManifest = scenario.installed("update.xml");
-    const QByteArray body = newTool.repeated(8192);
-    scenario.publish("tool.dll", body);
-    scenario.publishManifest("2.0.0", {scenario.entry("tool.dll", "2.0.0", false, false),
-                                       {"sub/data.txt", "1.0.0", "", ""}});
+    publishToolAndData(scenario, newTool.repeated(8192));
     scenario.setFault("/tool.dll", fault);
 
     const RunResult result = scenario.run();
 
-    QVERIFY2(result.finished && !result.crashed, qPrintable(result.log()));
-    QVERIFY2(result.boxes.size() == 1 &&
-                 result.boxes.first().startsWith("CorvantileUpdate | Download failed: "),
-             qPrintable(result.log()));
-    // Without a digest the cut body would have been installed, had the cut gone unnoticed.
-    checkDownloadFailureKeptTheRelease(scenario, result, localManifest);
+    checkDownloadFailed(scenario, result, box, localManifest);
 }
 
 void TestHostileServer::linkInTheInstallation_data()
@@ -664,36 +546,20 @@ void TestHostileServer::diskFullWhileStaging()
 
     installRelease(scenario);
     const QByteArray localManifest = scenario.installed("update.xml");
-    scenario.publish("tool.dll", QByteArray(4 * 1024 * 1024, 'x'));
-    scenario.publishManifest("2.0.0", {scenario.entry("tool.dll", "2.0.0", false, false),
-                                       {"sub/data.txt", "1.0.0", "", ""}});
+    publishToolAndData(scenario, QByteArray(4 * 1024 * 1024, 'x'));
 
     const RunResult result = scenario.run();
 
-    QVERIFY2(result.finished && !result.crashed, qPrintable(result.log()));
-    QCOMPARE(result.boxes,
-             QStringList{"CorvantileUpdate | Download failed: No space left on device."});
-    checkDownloadFailureKeptTheRelease(scenario, result, localManifest);
+    checkDownloadFailed(scenario, result, "Download failed: No space left on device.",
+                        localManifest);
 }
 
-void TestHostileServer::nestingLimit_data()
+void TestHostileServer::nestingLimitIsInclusive()
 {
-    QTest::addColumn<int>("depth");
-    QTest::addColumn<bool>("parses");
-
-    // The root element counts as the first level.
-    QTest::newRow("at the limit") << maximumManifestDepth << true;
-    QTest::newRow("one past the limit") << maximumManifestDepth + 1 << false;
-}
-
-void TestHostileServer::nestingLimit()
-{
-    QFETCH(int, depth);
-    QFETCH(bool, parses);
-
+    // The root element counts as the first level; one level more is refused (tst_manifest).
     QDomDocument document;
-    QCOMPARE(parseManifest(document, nestedElements(depth - 1)), parses);
-    QCOMPARE(elementText(document, "Version"), parses ? QString("2.0.0") : QString());
+    QVERIFY(parseManifest(document, nestedElements(maximumManifestDepth - 1)));
+    QCOMPARE(elementText(document, "Version"), QString("2.0.0"));
 }
 
 void TestHostileServer::fuzzRegressions_data()

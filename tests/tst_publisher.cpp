@@ -162,21 +162,13 @@ private slots:
                   {{"no command", "", ": no command given"},
                    {"unknown command", "publish", ": unknown command \"publish\""},
                    {"unknown option", verify + "--force", " verify: unknown option --force"},
-                   {"option of the other command", verify + "--version 1.0.0",
-                    " verify: unknown option --version"},
                    {"value missing at the end", "verify --key k --release",
-                    " verify: --release needs a value"},
-                   {"value missing before the next option", "verify --release --key k",
                     " verify: --release needs a value"},
                    {"empty value", "verify --release= --key k",
                     " verify: --release needs a value, not empty text"},
                    {"option twice", verify + "--key k2", " verify: --key is given twice"},
                    {"stray argument", verify + "extra", " verify: unexpected argument \"extra\""},
                    {"verify without key", "verify --release r", " verify: missing --key"},
-                   {"verify without folder or address", "verify --key k",
-                    " verify: missing --release or --url"},
-                   {"make without version", "make --release r --server " + server + " --key k",
-                    " make: missing --version"},
                    {"make without anything", "make", " make: missing --release"},
                    {"value given to a flag", "make --allow-unchanged=yes",
                     " make: --allow-unchanged takes no value"}});
@@ -201,8 +193,6 @@ private slots:
     {
         textTable({"arguments", "usage"},
                   {{"top level", "--help", "COMMAND"},
-                   {"make", "make --help", "make "},
-                   {"verify, short", "verify -h", "verify "},
                    {"help wins over other options", "make --release r --bogus --help", "make "}});
     }
 
@@ -225,14 +215,9 @@ private slots:
         textTable(
             {"version", "previousVersion", "reason"},
             {{"two components", "1.2", "", few},
-             {"one component", "7", "", few},
-             {"letter", "1.2.x", "", notDecimal.arg("x")},
-             {"empty component", "1..2", "", notDecimal.arg("")},
              {"suffix", "1.2.3-beta", "", notDecimal.arg("3-beta")},
              {"beyond the integer range", "1.2.99999999999", "", notDecimal.arg("99999999999")},
-             {"same as the previous", "1.2.3", "1.2.3", notNewer.arg("1.2.3")},
-             {"older than the previous", "1.2.9", "1.10.0", notNewer.arg("1.10.0")},
-             {"newer only in a fourth component", "1.2.3.1", "1.2.3", notNewer.arg("1.2.3")}});
+             {"same as the previous", "1.2.3", "1.2.3", notNewer.arg("1.2.3")}});
     }
 
     void refusesVersion()
@@ -291,21 +276,8 @@ private slots:
                   {{"backslash", "bin\\tool.dll",
                     "it contains a backslash, which the updater reads as a folder separator"},
                    {"less than", "a<b.txt", character.arg('<')},
-                   {"greater than", "a>b.txt", character.arg('>')},
-                   {"colon", "a.dll:stream", character.arg(':')},
-                   {"double quote", "say\"hi\".txt", character.arg('"')},
-                   {"pipe", "a|b.txt", character.arg('|')},
-                   {"question mark", "what?.txt", character.arg('?')},
-                   {"asterisk", "sub/a*.txt", character.arg('*')},
-                   {"control character", "tab\there.txt", control.arg("0009")},
                    {"line feed", "two\nlines.txt", control.arg("000A")},
-                   {"device name", "CON", device.arg("CON")},
-                   {"device name, lower case, extension", "con.txt", device.arg("con.txt")},
                    {"device name as a folder", "sub/NUL/x.dat", device.arg("NUL")},
-                   {"serial port", "COM1.log", device.arg("COM1.log")},
-                   {"printer port", "bin/LPT9", device.arg("LPT9")},
-                   {"auxiliary, blank before extension", "AUX .txt", device.arg("AUX .txt")},
-                   {"trailing dot", "readme.", dropped.arg("readme.", "dot")},
                    {"folder with trailing dot", "bin./a.dll", dropped.arg("bin.", "dot")},
                    {"trailing blank", "sub/notes.txt ", dropped.arg("notes.txt ", "blank")},
                    {"hash", "issue#7.txt",
@@ -337,10 +309,7 @@ private slots:
                              {"two-digit port number", "COM10"},
                              {"percent without an escape", "100%.txt"},
                              {"percent before non-hex", "%zz.txt"},
-                             {"blank inside", "read me.txt"},
                              {"update.xml below the top", "docs/update.xml"},
-                             {".update inside the name", "bin/a.update.dll"},
-                             {"dots inside", "a..b.c"},
                              {"outside the BMP", QString::fromUtf8("emoji/\xF0\x9F\x98\x80.txt")}});
     }
 
@@ -375,8 +344,6 @@ private slots:
         const QString outside = "it is a symbolic link to %1, outside the release folder";
         textTable({"target", "reason"},
                   {{"file outside, relative", "../outside.txt", outside.arg("ROOT/outside.txt")},
-                   {"file outside, absolute", "ROOT/outside.txt", outside.arg("ROOT/outside.txt")},
-                   {"the folder above", "..", outside.arg("ROOT")},
                    {"folder inside", "text",
                     "it is a symbolic link to a folder; only links to files are published"},
                    {"nothing", "gone.txt",
@@ -402,7 +369,6 @@ private slots:
         QTest::addColumn<QByteArray>("pem");
         QTest::addColumn<QString>("reason");
         PkeyPointer ellipticCurve(EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", "P-256"));
-        PkeyPointer edwards(EVP_PKEY_Q_keygen(nullptr, nullptr, "ED25519"));
         const PkeyPointer development = developmentKey();
         const QString notRsa = "it holds a key of type %1, not a plain RSA key";
         QTest::newRow("no such file") << QByteArray() << "cannot read it: ";
@@ -411,7 +377,6 @@ private slots:
         QTest::newRow("public key")
             << readFile(publicKey()) << "it holds a public key; signing needs the private key";
         QTest::newRow("elliptic curve") << pemOfPrivateKey(ellipticCurve.get()) << notRsa.arg("EC");
-        QTest::newRow("Ed25519") << pemOfPrivateKey(edwards.get()) << notRsa.arg("ED25519");
         QTest::newRow("protected by a passphrase")
             << pemOfPrivateKey(development.get(), EVP_aes_128_cbc(), "secret")
             << "the key is protected by a passphrase, which this tool does not ask for";
@@ -441,10 +406,6 @@ private slots:
         QTest::newRow("previous manifest is not XML")
             << "old.xml" << QByteArray("<Update><Version>1.0.0</Version>")
             << "not a well-formed XML manifest (line ";
-        // Read as installations read a manifest: one this deep would exhaust the stack.
-        QTest::newRow("previous manifest nested too deep")
-            << "old.xml" << (QByteArray("<a>").repeated(5000) + QByteArray("</a>").repeated(5000))
-            << "its elements are nested deeper than 4096 levels (line 1, column ";
     }
 
     void refusesMissingReleaseOrPrevious()
@@ -532,38 +493,29 @@ private slots:
         writeFile(release + "/a/b.txt", "2");
         writeFile(release + "/Z.txt", "3");
         writeFile(release + QString::fromUtf8("/ä.txt"), "4");
+        // A link to a file inside the release is published as the file it points to.
+        QVERIFY(QFile::link("../text/readme.txt", release + "/a/readme.txt"));
         const PublisherOutcome outcome = publish(makeArguments(release));
         QVERIFY2(outcome.status == PublisherSuccess, qPrintable(outcome.err));
         QVERIFY2(outcome.err.isEmpty(), qPrintable(outcome.err));
         const ManifestSummary manifest = summaryOf(release + "/update.xml");
         QCOMPARE(manifest.server, server);
         QCOMPARE(manifest.version, QString("1.0.0"));
-        const QStringList order{"Z.txt",
-                                "a-b.txt",
-                                "a/b.txt",
-                                "data/eof.bin",
-                                "text/readme.txt",
-                                "tool.exe",
-                                QString::fromUtf8("ä.txt"),
-                                wallet};
+        const QStringList order{
+            "Z.txt",        "a-b.txt",         "a/b.txt",  "a/readme.txt",
+            "data/eof.bin", "text/readme.txt", "tool.exe", QString::fromUtf8("ä.txt"),
+            wallet};
         QCOMPARE(manifest.namesInOrder, order);
         QCOMPARE(manifest.files.keys(), order);
-        // As installations compute them: CR LF counts as LF, 0x1A ends the file.
-        QCOMPARE(manifest.digests.value("text/readme.txt"), md5Of("line one\nline two\n"));
-        QCOMPARE(manifest.digests.value("data/eof.bin"), md5Of("before"));
-        QCOMPARE(manifest.digests.value("tool.exe"),
-                 md5Of(QByteArray("MZ\x90\x00\x03\x00\r\x00", 8)));
-        QCOMPARE(manifest.digests.value(wallet), md5Of("wallet"));
         const QByteArray developmentPublic = readFile(publicKey());
-        const QByteArray otherPublic = readFile(testDataPath("keys/other_public.pem"));
         for (const QString &name : order) {
             QCOMPARE(manifest.files.value(name), QString("1.0.0"));
+            // As installations compute them: CR LF counts as LF, 0x1A ends the file.
             const QString digest = manifest.digests.value(name);
+            QCOMPARE(digest, textModeMd5Of(readFile(release + "/" + name)));
             const QString signature = manifest.signatures.value(name);
             QVERIFY2(!signature.contains('\n'), qPrintable(name));
             QVERIFY2(checkSignatureWithKey(signature, digest, developmentPublic.constData()),
-                     qPrintable(name));
-            QVERIFY2(!checkSignatureWithKey(signature, digest, otherPublic.constData()),
                      qPrintable(name));
             // Every byte, as it lies on disk, whatever CR LF or 0x1A it holds.
             const QString sha256 = manifest.sha256Digests.value(name);
@@ -612,21 +564,6 @@ private slots:
         QCOMPARE(readFile(release + "/update.xml"), QByteArray("an old manifest"));
         QCOMPARE(summaryOf(release + "/manifest.xml").files.keys(),
                  (QStringList{"data/eof.bin", "text/readme.txt", "tool.exe", wallet}));
-    }
-
-    void linkToFileInsideIsPublished()
-    {
-        QTemporaryDir root;
-        const QString release = releaseIn(root);
-        QVERIFY(QDir().mkpath(release + "/docs"));
-        QVERIFY(QFile::link("../text/readme.txt", release + "/docs/readme.txt"));
-        const PublisherOutcome outcome = publish(makeArguments(release));
-        QVERIFY2(outcome.status == PublisherSuccess, qPrintable(outcome.err));
-        const ManifestSummary manifest = summaryOf(release + "/update.xml");
-        QVERIFY(manifest.files.contains("docs/readme.txt"));
-        QCOMPARE(manifest.digests.value("docs/readme.txt"), md5Of("line one\nline two\n"));
-        QCOMPARE(manifest.signatures.value("docs/readme.txt"),
-                 manifest.signatures.value("text/readme.txt"));
     }
 
     void previousKeepsVersionsOfUnchangedFiles()
@@ -737,17 +674,12 @@ private slots:
             << code << QByteArray("MZ") << note.arg(2).arg(code.size()) << server;
         QTest::newRow("0x1A first: no byte is covered")
             << QByteArray("\x1a\x00\x01", 3) << QByteArray() << note.arg(0).arg(3) << server;
-        const QByteArray lines("a\r\nb\x1a tail");
-        QTest::newRow("CR LF before the mark: the count is of bytes in the file")
-            << lines << QByteArray("a\nb") << note.arg(4).arg(lines.size()) << server;
         const QByteArray head(200 * 1024 + 7, 'x');
         QTest::newRow("0x1A far into the file, past the first reads")
             << head + "\x1a" + QByteArray(70 * 1024, 'y') << head
             << note.arg(head.size()).arg(head.size() + 1 + 70 * 1024) << server;
         QTest::newRow("0x1A as the last byte: nothing is left uncovered")
             << QByteArray("text\x1a") << QByteArray("text") << QString() << server;
-        QTest::newRow("no 0x1A") << QByteArray(300 * 1024, 'z') << QByteArray(300 * 1024, 'z')
-                                 << QString() << server;
         // Plain HTTP is not refused (loopback and intranet servers exist), but both commands
         // say what it leaves open.
         QTest::newRow("a plain http address") << QByteArray("z") << QByteArray("z") << QString()
@@ -800,6 +732,9 @@ private slots:
         QTemporaryDir root;
         const QString release = releaseIn(root);
         QCOMPARE(publish(makeArguments(release)).status, int(PublisherSuccess));
+        // Files added since are reported, staging files of the updater are not.
+        writeFile(release + "/later/added.dll", "added after make");
+        writeFile(release + "/tool.exe.update", "a staging file is never listed");
         StandardOutputCapture capture;
         const PublisherOutcome outcome = publish(verifyArguments(release));
         QVERIFY2(outcome.status == PublisherSuccess, qPrintable(outcome.out + outcome.err));
@@ -808,7 +743,9 @@ private slots:
                                   "ok             \"text/readme.txt\"\n"
                                   "ok             \"tool.exe\"\n"
                                   "ok             \"" +
-                                  wallet + "\"\n4 listed: 4 ok, 0 failed; 0 not listed\n");
+                                  wallet +
+                                  "\"\nNOT LISTED     \"later/added.dll\"\n"
+                                  "4 listed: 4 ok, 0 failed; 1 not listed\n");
         QVERIFY(outcome.err.isEmpty());
         // The updater's diagnostics on standard output are not the tool's to repeat.
         QCOMPARE(capture.captured(), QString());
@@ -816,117 +753,82 @@ private slots:
 
     void verifyFinds_data()
     {
-        const QString badSignature =
-            "BAD SIGNATURE  \"tool.exe\" (it does not open to the listed digest with this key)";
-        textTable(
-            {"change", "name", "line"},
-            {{"altered file", "alter", "tool.exe", "MD5 MISMATCH   \"tool.exe\" (listed "},
-             {"byte after 0x1A changed: only the SHA-256 sees it", "after eof", "data/eof.bin",
-              "SHA256 MISMATCH \"data/eof.bin\" (listed " + sha256Of("before\x1a") + ", file " +
-                  sha256Of("before\x1a and something else") + ")"},
-             {"SHA-256 signature over the MD5 text", "md5 signature as sha256 signature",
-              "tool.exe",
-              "BAD SHA256 SIGNATURE \"tool.exe\" (it does not open to the listed SHA256 with "
-              "this key)"},
-             {"SHA-256 signature removed", "drop sha256 signature", "tool.exe",
-              "BAD SHA256 SIGNATURE \"tool.exe\" (none listed)"},
-             {"missing file", "delete", "text/readme.txt", "MISSING        \"text/readme.txt\""},
-             {"wrong key", "other key", "tool.exe", badSignature},
-             {"another file's signature", "swap signatures", "tool.exe", badSignature},
-             {"signature removed", "drop signature", "tool.exe",
-              "BAD SIGNATURE  \"tool.exe\" (none listed)"},
-             {"digest removed", "drop digest", "tool.exe",
-              "NO DIGEST      \"tool.exe\" (installations would install it unchecked)"}});
+        QTest::addColumn<QString>("name");
+        // New content for the file; empty: the file is removed; null: left as made.
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QString>("key");
+        // A change to the manifest's text, where {md5}, {signature} and {sha256Signature} stand
+        // for what it lists for the file.
+        QTest::addColumn<QString>("from");
+        QTest::addColumn<QString>("to");
+        QTest::addColumn<QString>("line");
+        const QString tool = "tool.exe";
+        const QString key = publicKey();
+        QTest::newRow("altered file") << tool << QByteArray("MZ tampered") << key << ""
+                                      << ""
+                                      << "MD5 MISMATCH   \"tool.exe\" (listed ";
+        QTest::newRow("byte after 0x1A changed: only the SHA-256 sees it")
+            << "data/eof.bin" << QByteArray("before\x1a and something else") << key << ""
+            << ""
+            << "SHA256 MISMATCH \"data/eof.bin\" (listed " + sha256Of("before\x1a") + ", file " +
+                   sha256Of("before\x1a and something else") + ")";
+        QTest::newRow("SHA-256 signature over the MD5 text")
+            << tool << QByteArray() << key << "{sha256Signature}"
+            << "{signature}"
+            << "BAD SHA256 SIGNATURE \"tool.exe\" (it does not open to the listed SHA256 with this "
+               "key)";
+        QTest::newRow("missing file") << "text/readme.txt" << QByteArray("") << key << ""
+                                      << ""
+                                      << "MISSING        \"text/readme.txt\"";
+        QTest::newRow("wrong key")
+            << tool << QByteArray() << testDataPath("keys/other_public.pem") << ""
+            << ""
+            << "BAD SIGNATURE  \"tool.exe\" (it does not open to the listed digest with this key)";
+        // The updater's name rules, applied as they stand.
+        QTest::newRow("unsafe name")
+            << "../tool.exe" << QByteArray() << key << "<Name>tool.exe</Name>"
+            << "<Name>../tool.exe</Name>"
+            << "UNSAFE NAME    \"../tool.exe\" (its component \"..\" walks "
+               "the folder tree)";
+        QTest::newRow("backslash in a name")
+            << "bin\\tool.exe" << QByteArray() << key << "<Name>tool.exe</Name>"
+            << "<Name>bin\\tool.exe</Name>"
+            << "UNSAFE NAME    \"bin\\tool.exe\" (it contains a backslash, which the updater reads "
+               "as a folder separator)";
+        QTest::newRow("digest removed")
+            << tool << QByteArray() << key << "<MD5>{md5}</MD5>"
+            << ""
+            << "NO DIGEST      \"tool.exe\" (installations would install it unchecked)";
     }
 
     void verifyFinds()
     {
-        QFETCH(QString, change);
         QFETCH(QString, name);
+        QFETCH(QByteArray, content);
+        QFETCH(QString, key);
+        QFETCH(QString, from);
+        QFETCH(QString, to);
         QFETCH(QString, line);
         QTemporaryDir root;
         const QString release = releaseIn(root);
         QCOMPARE(publish(makeArguments(release)).status, int(PublisherSuccess));
-        QString manifestText = manifestTextIn(release);
         const ManifestSummary manifest = summaryOf(release + "/update.xml");
-        QString key = publicKey();
-        if (change == "alter")
-            writeFile(release + "/" + name, "MZ tampered");
-        else if (change == "after eof")
-            writeFile(release + "/" + name, "before\x1a and something else");
-        else if (change == "delete")
+        const auto listed = [&](QString text) {
+            return text.replace("{md5}", manifest.digests.value(name))
+                .replace("{signature}", manifest.signatures.value(name))
+                .replace("{sha256Signature}", manifest.sha256Signatures.value(name));
+        };
+        if (!from.isEmpty())
+            writeFile(release + "/update.xml",
+                      manifestTextIn(release).replace(listed(from), listed(to)).toUtf8());
+        if (!content.isNull() && content.isEmpty())
             QVERIFY(QFile::remove(release + "/" + name));
-        else if (change == "other key")
-            key = testDataPath("keys/other_public.pem");
-        else if (change == "swap signatures")
-            manifestText.replace(manifest.signatures.value(name),
-                                 manifest.signatures.value("text/readme.txt"));
-        else if (change == "drop signature")
-            manifestText.replace("<Signature>" + manifest.signatures.value(name) + "</Signature>",
-                                 "");
-        else if (change == "md5 signature as sha256 signature")
-            manifestText.replace(manifest.sha256Signatures.value(name),
-                                 manifest.signatures.value(name));
-        else if (change == "drop sha256 signature")
-            manifestText.replace("<SHA256Signature>" + manifest.sha256Signatures.value(name) +
-                                     "</SHA256Signature>",
-                                 "");
-        else if (change == "drop digest")
-            manifestText.replace("<MD5>" + manifest.digests.value(name) + "</MD5>", "");
-        writeFile(release + "/update.xml", manifestText.toUtf8());
+        else if (!content.isNull())
+            writeFile(release + "/" + name, content);
         const PublisherOutcome outcome = publish(verifyArguments(release, key));
         QVERIFY2(lineFor(outcome.out, name).startsWith(line), qPrintable(outcome.out));
-        const bool passes = line.startsWith("ok");
-        QCOMPARE(outcome.status, int(passes ? PublisherSuccess : PublisherRefused));
-        QVERIFY2(outcome.out.contains(passes ? " 0 failed;" : " failed;"), qPrintable(outcome.out));
-    }
-
-    void verifyFlagsUnsafeManifestNames_data()
-    {
-        textTable(
-            {"name", "reason"},
-            {{"empty", "", "it is empty"},
-             {"parent", "../tool.exe", "its component \"..\" walks the folder tree"},
-             {"absolute", "/etc/passwd", "it is an absolute path"},
-             {"backslash", "bin\\tool.exe",
-              "it contains a backslash, which the updater reads as a folder separator"},
-             {"staging suffix", "tool.exe.update",
-              "it ends in \".update\", the suffix of the updater's staging files"},
-             {"device name", "lpt1.txt", "its component \"lpt1.txt\" is a Windows device name"},
-             {"empty component", "bin//tool.exe", "it has an empty folder component"}});
-    }
-
-    void verifyFlagsUnsafeManifestNames()
-    {
-        QFETCH(QString, name);
-        QFETCH(QString, reason);
-        QTemporaryDir root;
-        const QString release = releaseIn(root);
-        QCOMPARE(publish(makeArguments(release)).status, int(PublisherSuccess));
-        writeFile(release + "/update.xml",
-                  manifestTextIn(release)
-                      .replace("<Name>tool.exe</Name>", "<Name>" + name.toHtmlEscaped() + "</Name>")
-                      .toUtf8());
-        const PublisherOutcome outcome = publish(verifyArguments(release));
         QCOMPARE(outcome.status, int(PublisherRefused));
-        QVERIFY2(outcome.out.contains("UNSAFE NAME    \"" + name + "\" (" + reason + ")\n"),
-                 qPrintable(outcome.out));
-        QVERIFY2(outcome.out.contains("NOT LISTED     \"tool.exe\"\n"), qPrintable(outcome.out));
-        QVERIFY2(outcome.out.endsWith("4 listed: 3 ok, 1 failed; 1 not listed\n"),
-                 qPrintable(outcome.out));
-    }
-
-    void verifyReportsUnlistedFiles()
-    {
-        QTemporaryDir root;
-        const QString release = releaseIn(root);
-        QCOMPARE(publish(makeArguments(release)).status, int(PublisherSuccess));
-        writeFile(release + "/later/added.dll", "added after make");
-        writeFile(release + "/tool.exe.update", "a staging file is never listed");
-        const PublisherOutcome outcome = publish(verifyArguments(release));
-        QCOMPARE(outcome.status, int(PublisherSuccess));
-        QVERIFY2(outcome.out.endsWith("NOT LISTED     \"later/added.dll\"\n"
-                                      "4 listed: 4 ok, 0 failed; 1 not listed\n"),
+        QVERIFY2(outcome.out.contains(" failed;") && !outcome.out.contains(" 0 failed;"),
                  qPrintable(outcome.out));
     }
 
@@ -938,7 +840,6 @@ private slots:
             {"from", "to", "reason"},
             {{"short version", version, "<Version>1.0</Version>\n    <Files>",
               "Version \"1.0" + few},
-             {"no version", version, "<Files>", "Version \"" + few},
              {"server with a trailing slash", "corvantile</UpdateServer>",
               "corvantile/</UpdateServer>", "UpdateServer \"" + server + "/\": it ends in \"/\""}});
     }
@@ -972,8 +873,6 @@ private slots:
         QTest::newRow("private key")
             << privateKey() << true << privateKey()
             << "it holds a private key; verify takes the public key the updater embeds";
-        QTest::newRow("no such key") << "KEYDIR/none.pem" << true << "KEYDIR/none.pem"
-                                     << "cannot read it: ";
         QTest::newRow("elliptic curve key") << "KEYDIR/ec.pem" << true << "KEYDIR/ec.pem"
                                             << "it holds a key of type EC, not a plain RSA key";
         QTest::newRow("no manifest") << publicKey() << false << "RELEASE/update.xml"

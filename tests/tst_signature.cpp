@@ -6,7 +6,6 @@
 #include <QtTest>
 
 #include <openssl/evp.h>
-#include <openssl/rsa.h>
 
 #include <algorithm>
 #include <memory>
@@ -15,23 +14,6 @@ namespace {
 
 // MD5 of "abc": a digest text as the manifest lists it.
 const QByteArray digest = QByteArrayLiteral("900150983cd24fb0d6963f7d28e17f72");
-
-// The publisher's operation done here with OpenSSL directly, so the product's signer is never the
-// judge: the private-key operation with PKCS #1 v1.5 type 1 padding over the text, no DigestInfo.
-QByteArray signBlock(const char *keyFile, const QByteArray &block)
-{
-    const PkeyPointer key = readPrivateKeyFile(QString::fromLatin1(keyFile));
-    PkeyContextPointer context(key ? EVP_PKEY_CTX_new(key.get(), nullptr) : nullptr);
-    std::size_t length = key ? static_cast<std::size_t>(EVP_PKEY_get_size(key.get())) : 0;
-    QByteArray signature(static_cast<int>(length), '\0');
-    const auto *input = reinterpret_cast<const unsigned char *>(block.constData());
-    if (!context || EVP_PKEY_sign_init(context.get()) <= 0 ||
-        EVP_PKEY_CTX_set_rsa_padding(context.get(), RSA_PKCS1_PADDING) <= 0 ||
-        EVP_PKEY_sign(context.get(), reinterpret_cast<unsigned char *>(signature.data()), &length,
-                      input, block.size()) <= 0)
-        return QByteArray();
-    return signature.left(static_cast<int>(length));
-}
 
 } // namespace
 

@@ -9,21 +9,12 @@ class TestVerification : public QObject
     Q_OBJECT
 
 private slots:
-    void installed_data();
     void installed();
     void outcome_data();
     void outcome();
-    void failedDownloadIsSkipped_data();
-    void failedDownloadIsSkipped();
-    void unsafeServerNameRefusesTheUpdate_data();
-    void unsafeServerNameRefusesTheUpdate();
-    void unsafeLocalNameIsNeverDeleted_data();
-    void unsafeLocalNameIsNeverDeleted();
     void targetThatCannotBeReplaced();
-    void staleLocalDigestDoesNotBlockTheUpdate();
 };
 
-using TagRenames = QMap<QString, QString>;
 Q_DECLARE_METATYPE(ManifestEntry)
 
 namespace {
@@ -36,12 +27,10 @@ const QByteArray program = QByteArrayLiteral("MZ\x90\0\3 header\x1a"
 const QByteArray changedAfterMark = QByteArrayLiteral("MZ\x90\0\3 header\x1a"
                                                       "code after the mark, most of the FILE");
 
-// The entry the publisher's tool makes for `content`, its digests from Qt's hashes. The content
-// holds no CR LF, so its text-mode MD5 is that of its bytes before the first 0x1A.
+// The entry the publisher's tool makes for `content`, from the tests' own reference digests.
 ManifestEntry signedEntry(const QString &name, const QByteArray &content)
 {
-    const int mark = content.indexOf('\x1a');
-    const QString md5 = md5Hex(mark < 0 ? content : content.left(mark));
+    const QString md5 = textModeMd5Of(content);
     const QString sha256 = sha256Of(content);
     return {name,   "2.0.0",
             md5,    signDigest(md5, developmentPrivateKey()),
@@ -68,59 +57,63 @@ bool holdsOldOrNew(const UpdateScenario &scenario, const QString &name)
 
 } // namespace
 
-void TestVerification::installed_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<bool>("alreadyInstalled");
-    QTest::addColumn<bool>("withDigest");
-    QTest::addColumn<bool>("withSignature");
-
-    QTest::newRow("new file, digest and signature") << "tool.dll" << false << true << true;
-    QTest::newRow("replaced file, digest and signature") << "tool.dll" << true << true << true;
-    QTest::newRow("digest only") << "tool.dll" << true << true << false;
-    QTest::newRow("no digest") << "tool.dll" << true << false << false;
-    QTest::newRow(".update inside the name") << "bin/a.update.dll" << true << true << true;
-    QTest::newRow("outside Latin-1") << QString::fromUtf8("数据/钱包.dat") << true << true << true;
-}
-
 void TestVerification::installed()
 {
-    QFETCH(QString, name);
-    QFETCH(bool, alreadyInstalled);
-    QFETCH(bool, withDigest);
-    QFETCH(bool, withSignature);
-
+    // Every way a file can be listed, all installed by one run.
+    struct Listed
+    {
+        QString name;
+        bool alreadyInstalled;
+        bool withDigest;
+        bool withSignature;
+    };
+    const QList<Listed> files{{"new.dll", false, true, true},
+                              {"tool.dll", true, true, true},
+                              {"digest-only.dll", true, true, false},
+                              {"unchecked.dll", true, false, false},
+                              {QString::fromUtf8("数据/钱包.dat"), true, true, true}};
     UpdateScenario scenario;
     QVERIFY(scenario.startServer());
-    if (alreadyInstalled)
-        scenario.install(name, oldContent);
-    scenario.installManifest("1.0.0", {{name, "1.0.0", "", ""}});
-    scenario.publish(name, newContent);
-    scenario.publishManifest("2.0.0", {scenario.entry(name, "2.0.0", withDigest, withSignature)});
+    QList<ManifestEntry> local;
+    QList<ManifestEntry> server;
+    for (const Listed &file : files) {
+        if (file.alreadyInstalled)
+            scenario.install(file.name, oldContent);
+        // The installed manifest's digests vouch for the old files, never for a download.
+        local.append({file.name, "1.0.0", md5Of(oldContent), ""});
+        scenario.publish(file.name, newContent);
+        server.append(scenario.entry(file.name, "2.0.0", file.withDigest, file.withSignature));
+    }
+    scenario.installManifest("1.0.0", local);
+    scenario.publishManifest("2.0.0", server);
 
     const RunResult result = scenario.run();
 
     QVERIFY2(result.exitCode == 0 && result.boxes.isEmpty(), qPrintable(result.log()));
     QVERIFY(result.toolStarted);
-    QCOMPARE(scenario.installed(name), newContent);
-    QVERIFY(!scenario.isInstalled(name + ".update"));
     QVERIFY(result.hasLine("Xml updated"));
-    QCOMPARE(result.hasLine(QString("\"download %1\"  correctly.").arg(name)), withDigest);
-    QCOMPARE(result.hasLine(QString("\"validate %1\"  correctly.").arg(name)), withSignature);
-    QCOMPARE(result.hasLine(QString("\"download %1\"  SHA256 correctly.").arg(name)), withDigest);
-    QCOMPARE(result.hasLine(QString("\"validate %1\"  SHA256 correctly.").arg(name)),
-             withSignature);
-    QVERIFY(result.hasLine(
-        QString("remove  \"%1\" %2").arg(name, alreadyInstalled ? "true" : "false")));
-    QVERIFY(result.hasLine("rename  true"));
+    QCOMPARE(result.lines.count("rename  true"), files.size());
     QVERIFY(scenario.outsideUnchanged());
+    for (const Listed &file : files) {
+        const QString name = file.name;
+        QCOMPARE(scenario.installed(name), newContent);
+        QVERIFY(!scenario.isInstalled(name + ".update"));
+        QCOMPARE(result.hasLine(QString("\"download %1\"  correctly.").arg(name)), file.withDigest);
+        QCOMPARE(result.hasLine(QString("\"validate %1\"  correctly.").arg(name)),
+                 file.withSignature);
+        QCOMPARE(result.hasLine(QString("\"download %1\"  SHA256 correctly.").arg(name)),
+                 file.withDigest);
+        QCOMPARE(result.hasLine(QString("\"validate %1\"  SHA256 correctly.").arg(name)),
+                 file.withSignature);
+        QVERIFY(result.hasLine(
+            QString("remove  \"%1\" %2").arg(name, file.alreadyInstalled ? "true" : "false")));
+    }
 }
 
 void TestVerification::outcome_data()
 {
     QTest::addColumn<ManifestEntry>("entry");
     QTest::addColumn<QByteArray>("served");
-    QTest::addColumn<TagRenames>("renamedTags");
     QTest::addColumn<QString>("box");
     QTest::addColumn<QStringList>("checkLines");
 
@@ -134,63 +127,42 @@ void TestVerification::outcome_data()
                                  "\"validate tool.dll\"  SHA256 correctly."};
 
     ManifestEntry entry = signedEntry("tool.dll", newContent);
-    QTest::newRow("altered body") << entry << newContent + "tampered" << TagRenames() << md5Failed
-                                  << QStringList();
+    QTest::newRow("altered body") << entry << newContent + "tampered" << md5Failed << QStringList();
     entry.md5 = entry.md5.toUpper();
-    QTest::newRow("upper-case digest")
-        << entry << newContent << TagRenames() << md5Failed << QStringList();
+    QTest::newRow("upper-case digest") << entry << newContent << md5Failed << QStringList();
     entry = signedEntry("tool.dll", newContent);
     entry.signature = signDigest(entry.md5, otherPrivateKey());
     QTest::newRow("signature from another key")
-        << entry << newContent << TagRenames() << signatureFailed
-        << QStringList{md5Checked.first()};
-    entry.signature = signDigest(md5Hex("something else"), developmentPrivateKey());
-    QTest::newRow("signature over another digest")
-        << entry << newContent << TagRenames() << signatureFailed
-        << QStringList{md5Checked.first()};
+        << entry << newContent << signatureFailed << QStringList{md5Checked.first()};
     QTest::newRow("backslash name is checked too")
-        << signedEntry("sub\\tool.dll", newContent) << newContent + "tampered" << TagRenames()
+        << signedEntry("sub\\tool.dll", newContent) << newContent + "tampered"
         << QString("Downloading sub/tool.dll failed! Check MD5 error.") << QStringList();
 
     // The MD5 digest ends at the 0x1A; only the SHA-256 sees what follows it.
     QTest::newRow("SHA-256: full match")
-        << signedEntry("tool.dll", program) << program << TagRenames() << QString() << allChecked;
+        << signedEntry("tool.dll", program) << program << QString() << allChecked;
     QTest::newRow("SHA-256: a byte after the first 0x1A changed")
-        << signedEntry("tool.dll", program) << changedAfterMark << TagRenames() << sha256Failed
-        << md5Checked;
-    QTest::newRow("SHA-256: body cut after the first 0x1A")
-        << signedEntry("tool.dll", program) << program.left(program.indexOf('\x1a') + 3)
-        << TagRenames() << sha256Failed << md5Checked;
-    entry = signedEntry("tool.dll", program);
-    entry.sha256 = entry.sha256.toUpper();
-    entry.sha256Signature = signDigest(entry.sha256, developmentPrivateKey());
-    QTest::newRow("SHA-256 in upper case")
-        << entry << program << TagRenames() << sha256Failed << md5Checked;
+        << signedEntry("tool.dll", program) << changedAfterMark << sha256Failed << md5Checked;
     entry = signedEntry("tool.dll", program);
     entry.sha256Signature = entry.signature;
     QTest::newRow("SHA-256 signature over another text: the MD5's")
-        << entry << program << TagRenames() << sha256Failed << QStringList(allChecked.mid(0, 3));
+        << entry << program << sha256Failed << QStringList(allChecked.mid(0, 3));
     entry = signedEntry("tool.dll", program);
     entry.sha256.clear();
     entry.sha256Signature.clear();
     QTest::newRow("SHA-256 elements absent: checked as before")
-        << entry << changedAfterMark << TagRenames() << QString() << md5Checked;
+        << entry << changedAfterMark << QString() << md5Checked;
     entry = signedEntry("tool.dll", program);
     entry.md5.clear();
     entry.signature.clear();
     QTest::newRow("SHA-256 without MD5: checked alone")
-        << entry << program << TagRenames() << QString() << QStringList(allChecked.mid(2));
-    QTest::newRow("SHA-256 elements misnamed: ignored")
-        << signedEntry("tool.dll", program) << changedAfterMark
-        << TagRenames{{"SHA256", "Sha256"}, {"SHA256Signature", "SHA256signature"}} << QString()
-        << md5Checked;
+        << entry << program << QString() << QStringList(allChecked.mid(2));
 }
 
 void TestVerification::outcome()
 {
     QFETCH(ManifestEntry, entry);
     QFETCH(QByteArray, served);
-    QFETCH(TagRenames, renamedTags);
     QFETCH(QString, box);
     QFETCH(QStringList, checkLines);
 
@@ -200,12 +172,8 @@ void TestVerification::outcome()
     scenario.install(localName, oldContent);
     scenario.installManifest("1.0.0", {{entry.name, "1.0.0", "", ""}});
     scenario.publish(entry.name, served);
-    QString manifest =
-        QString::fromUtf8(UpdateScenario::manifest(scenario.serverUrl(), "2.0.0", {entry}));
-    for (auto tag = renamedTags.constBegin(); tag != renamedTags.constEnd(); ++tag)
-        manifest.replace("<" + tag.key() + ">", "<" + tag.value() + ">")
-            .replace("</" + tag.key() + ">", "</" + tag.value() + ">");
-    scenario.publish("update.xml", manifest.toUtf8());
+    scenario.publish("update.xml",
+                     UpdateScenario::manifest(scenario.serverUrl(), "2.0.0", {entry}));
     const QByteArray localManifest = scenario.installed("update.xml");
 
     const RunResult result = scenario.run();
@@ -227,130 +195,6 @@ void TestVerification::outcome()
     QCOMPARE(scenario.installed(localName), oldContent);
     QVERIFY(scenario.isInstalled(localName + ".update"));
     QCOMPARE(scenario.installed("update.xml"), localManifest);
-}
-
-void TestVerification::failedDownloadIsSkipped_data()
-{
-    QTest::addColumn<QJsonObject>("fault");
-    QTest::addColumn<QString>("box");
-
-    QTest::newRow("404") << QJsonObject{{"status", 404}} << "Download failed: Error transferring";
-    QTest::newRow("500") << QJsonObject{{"status", 500}} << "Download failed: Error transferring";
-    QTest::newRow("cut mid-way") << QJsonObject{{"cut", 10}} << "Download failed: ";
-    QTest::newRow("redirect") << QJsonObject{{"redirect", "/b.dll"}}
-                              << "Download failed: HTTP status 302";
-    // Qt takes the informational answer for the answer; the real one, left on the connection,
-    // must not be read as b.dll's.
-    QTest::newRow("103 Early Hints before the answer")
-        << QJsonObject{{"early_hints", true}} << "Download failed: HTTP status 103";
-}
-
-void TestVerification::failedDownloadIsSkipped()
-{
-    QFETCH(QJsonObject, fault);
-    QFETCH(QString, box);
-
-    UpdateScenario scenario;
-    QVERIFY(scenario.startServer());
-    scenario.install("a.dll", oldContent);
-    scenario.install("b.dll", oldContent);
-    scenario.installManifest("1.0.0", {{"a.dll", "1.0.0", "", ""}, {"b.dll", "1.0.0", "", ""}});
-    scenario.publish("a.dll", "a.dll's " + newContent);
-    scenario.publish("b.dll", newContent);
-    // Without a digest, a failed transfer would otherwise be installed unchecked.
-    scenario.publishManifest("2.0.0", {scenario.entry("a.dll", "2.0.0", false, false),
-                                       scenario.entry("b.dll", "2.0.0")});
-    scenario.setFault("/a.dll", fault);
-    const QByteArray localManifest = scenario.installed("update.xml");
-
-    const RunResult result = scenario.run();
-
-    QCOMPARE(result.boxes.size(), 1);
-    QVERIFY2(result.boxes.first().startsWith("CorvantileUpdate | " + box),
-             qPrintable(result.log()));
-    QCOMPARE(scenario.installed("a.dll"), oldContent);
-    QVERIFY(!scenario.isInstalled("a.dll.update"));
-    // The next file still follows; the run is incomplete, so the old manifest stays and the
-    // exit status says so, but the tool is started.
-    QCOMPARE(scenario.installed("b.dll"), newContent);
-    QCOMPARE(scenario.installed("update.xml"), localManifest);
-    QVERIFY(!result.hasLine("Xml updated"));
-    QVERIFY(result.toolStarted);
-    QVERIFY(result.exitCode != 0);
-    QVERIFY(scenario.outsideUnchanged());
-}
-
-void TestVerification::unsafeServerNameRefusesTheUpdate_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::newRow("empty") << "";
-    QTest::newRow("parent") << "../evil.txt";
-    QTest::newRow("parent backslash") << "..\\evil.txt";
-    QTest::newRow("parent inside") << "sub/../../evil.txt";
-    QTest::newRow("absolute") << QDir::tempPath() + "/corvantile-evil.txt";
-    QTest::newRow("drive absolute") << "C:\\evil.txt";
-    QTest::newRow("drive relative") << "C:evil.txt";
-    QTest::newRow("unc") << "\\\\server\\share\\evil.txt";
-    QTest::newRow("the installation's manifest") << "update.xml";
-    QTest::newRow("a device") << "NUL";
-}
-
-void TestVerification::unsafeServerNameRefusesTheUpdate()
-{
-    QFETCH(QString, name);
-
-    UpdateScenario scenario;
-    QVERIFY(scenario.startServer());
-    scenario.install("a.dll", oldContent);
-    scenario.install("obsolete.dll", oldContent);
-    scenario.installManifest("1.0.0",
-                             {{"a.dll", "1.0.0", "", ""}, {"obsolete.dll", "1.0.0", "", ""}});
-    scenario.publish("a.dll", newContent);
-    scenario.publishManifest(
-        "2.0.0", {scenario.entry("a.dll", "2.0.0"), {name, "2.0.0", md5Hex(newContent), ""}});
-    const QByteArray localManifest = scenario.installed("update.xml");
-
-    const RunResult result = scenario.run();
-
-    QCOMPARE(result.boxes.size(), 1);
-    QVERIFY2(result.boxes.first().startsWith("CorvantileUpdate | ") &&
-                 result.boxes.first().contains("\"" + name + "\""),
-             qPrintable(result.log()));
-    QVERIFY(result.exitCode != 0);
-    QVERIFY(!result.toolStarted);
-    QCOMPARE(scenario.requests(), QStringList{"/update.xml"});
-    QCOMPARE(scenario.installed("a.dll"), oldContent);
-    QCOMPARE(scenario.installed("obsolete.dll"), oldContent);
-    QCOMPARE(scenario.installed("update.xml"), localManifest);
-    QVERIFY(!QFile::exists(QDir::tempPath() + "/corvantile-evil.txt"));
-    QVERIFY(scenario.outsideUnchanged());
-}
-
-void TestVerification::unsafeLocalNameIsNeverDeleted_data()
-{
-    QTest::addColumn<QString>("name");
-    // outside.txt stands beside the installation directory.
-    QTest::newRow("parent") << "../outside.txt";
-    QTest::newRow("parent backslash") << "..\\outside.txt";
-    QTest::newRow("through a subfolder") << "sub/../../outside.txt";
-}
-
-void TestVerification::unsafeLocalNameIsNeverDeleted()
-{
-    QFETCH(QString, name);
-
-    UpdateScenario scenario;
-    QVERIFY(scenario.startServer());
-    QDir().mkpath(scenario.installPath("sub"));
-    scenario.installManifest("1.0.0", {{name, "1.0.0", "", ""}});
-    scenario.publish("a.dll", newContent);
-    scenario.publishManifest("2.0.0", {scenario.entry("a.dll", "2.0.0")});
-
-    const RunResult result = scenario.run();
-
-    QCOMPARE(result.exitCode, 0);
-    QCOMPARE(scenario.installed("a.dll"), newContent);
-    QVERIFY(scenario.outsideUnchanged());
 }
 
 void TestVerification::targetThatCannotBeReplaced()
@@ -382,25 +226,6 @@ void TestVerification::targetThatCannotBeReplaced()
     QVERIFY(result.toolStarted);
     QVERIFY(result.exitCode != 0);
     QVERIFY(scenario.outsideUnchanged());
-}
-
-void TestVerification::staleLocalDigestDoesNotBlockTheUpdate()
-{
-    UpdateScenario scenario;
-    QVERIFY(scenario.startServer());
-    scenario.install("tool.dll", oldContent);
-    scenario.publish("tool.dll", oldContent);
-    // The installed manifest vouches for the old file; the server's entry carries no digest.
-    const ManifestEntry oldEntry = scenario.entry("tool.dll", "1.0.0");
-    scenario.installManifest("1.0.0", {oldEntry});
-    scenario.publish("tool.dll", newContent);
-    scenario.publishManifest("2.0.0", {{"tool.dll", "2.0.0", "", ""}});
-
-    const RunResult result = scenario.run();
-
-    QVERIFY2(result.exitCode == 0 && result.boxes.isEmpty(), qPrintable(result.log()));
-    QCOMPARE(scenario.installed("tool.dll"), newContent);
-    QVERIFY(result.hasLine("Xml updated"));
 }
 
 QTEST_GUILESS_MAIN(TestVerification)

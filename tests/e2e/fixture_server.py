@@ -13,12 +13,10 @@ one fault:
   {"nolength": true}           no Content-Length: the body ends when the connection closes
                                (with "reset": N, the connection is reset after N bytes instead)
   {"gzip": true}               gzip the body and say so in Content-Encoding, whatever the client
-                               asked for (with "cut": N, only N bytes of the gzip body go out)
+                               asked for
   {"chunked": "garbage"}       chunked: half the body as one chunk, then a chunk size that is no
                                number, then the connection closes
-  {"chunked": "close"}         chunked: half the body as one chunk, then the connection closes
   {"early_hints": true}        a "103 Early Hints" answer before the real one
-  {"stall": true}              send the headers and a first byte, then nothing
   {"trickle": true}            send the body one byte a second
   {"endless": true}            stream bytes for ever (no length stated)
   {"body": "text"}             answer 200 with this body instead of a file
@@ -125,8 +123,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.end_headers()
             half = body[: len(body) // 2]
             self.wfile.write(b"%x\r\n%s\r\n" % (len(half), half))
-            if fault["chunked"] == "garbage":
-                self.wfile.write(b"zz\r\n\r\n")
+            self.wfile.write(b"zz\r\n\r\n")
             self.wfile.flush()
             self.close_connection = True
             return
@@ -144,11 +141,6 @@ class Handler(http.server.BaseHTTPRequestHandler):
             return
         if "reset" in fault:
             self.reset_after(body[: fault["reset"]])
-            return
-        if "stall" in fault:
-            self.wfile.write(body[:1])
-            self.wfile.flush()
-            time.sleep(3600)
             return
         if "trickle" in fault:
             for i in range(len(body)):

@@ -2,9 +2,7 @@
 
 #include "tests/testsupport.h"
 
-#include "integrity/md5context.h"
 #include "release/filenames.h"
-#include "tools/releasesigner.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -119,8 +117,9 @@ QStringList UpdateScenario::requests() const
 ManifestEntry UpdateScenario::entry(const QString &name, const QString &version, bool withDigest,
                                     bool withSignature) const
 {
-    const QString digest = QString::fromStdString(md5OfFile(utf8Path(releasePath(name))));
-    const QString sha256 = sha256Of(readFile(releasePath(name)));
+    const QByteArray content = readFile(releasePath(name));
+    const QString digest = textModeMd5Of(content);
+    const QString sha256 = sha256Of(content);
     ManifestEntry result{name, version, QString(), QString()};
     if (withDigest) {
         result.md5 = digest;
@@ -170,27 +169,15 @@ void UpdateScenario::publishManifest(const QString &version, const QList<Manifes
 
 RunResult UpdateScenario::run(int timeoutMs)
 {
-    QProcess process;
-    return collect(process, QString(), false, timeoutMs);
+    return runAndCloseAfter(QString(), timeoutMs);
 }
 
-RunResult UpdateScenario::runUntil(const QString &line, int timeoutMs)
+RunResult UpdateScenario::runAndCloseAfter(const QString &untilLine, int timeoutMs)
 {
-    QProcess process;
-    return collect(process, line, false, timeoutMs);
-}
-
-RunResult UpdateScenario::runAndCloseAfter(const QString &line, int timeoutMs)
-{
-    QProcess process;
-    return collect(process, line, true, timeoutMs);
-}
-
-RunResult UpdateScenario::collect(QProcess &process, const QString &untilLine, bool closeAfter,
-                                  int timeoutMs)
-{
-    if (outsideBefore.isEmpty())
-        takeOutsideSnapshot();
+    if (outsideBefore.isEmpty()) {
+        outsideBefore = snapshot(false);
+        installationBefore = snapshot(true);
+    }
 
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert("QT_QPA_PLATFORM", "offscreen");
@@ -203,6 +190,7 @@ RunResult UpdateScenario::collect(QProcess &process, const QString &untilLine, b
         environment.insert("ASAN_OPTIONS",
                            (options.isEmpty() ? "" : options + ":") + "detect_leaks=0");
     }
+    QProcess process;
     process.setProcessEnvironment(environment);
     process.setWorkingDirectory(installPath());
     process.setProcessChannelMode(QProcess::SeparateChannels);
@@ -228,14 +216,12 @@ RunResult UpdateScenario::collect(QProcess &process, const QString &untilLine, b
             result.lines.append(line);
             if (!untilLine.isEmpty() && !untilSeen && line.startsWith(untilLine)) {
                 untilSeen = true;
-                if (closeAfter)
-                    process.write("close\n");
-                else
-                    process.kill();
+                process.write("close\n");
             }
         }
     }
-    const bool timedOut = process.state() != QProcess::NotRunning && !(untilSeen && !closeAfter);
+    // Finished means the updater ended by itself, not at the timeout.
+    result.finished = process.state() == QProcess::NotRunning;
     if (process.state() != QProcess::NotRunning) {
         process.kill();
         process.waitForFinished();
@@ -251,15 +237,12 @@ RunResult UpdateScenario::collect(QProcess &process, const QString &untilLine, b
         if (line.startsWith("TOOL STARTED "))
             result.toolStarted = true;
     }
-    // Finished means the updater ended by itself: not at the timeout, and not killed once the
-    // awaited line was seen.
-    result.finished = !timedOut && !(untilSeen && !closeAfter);
     result.crashed = process.exitStatus() == QProcess::CrashExit;
     result.exitCode = process.exitCode();
     return result;
 }
 
-QMap<QString, QByteArray> UpdateScenario::outsideSnapshot() const
+QMap<QString, QByteArray> UpdateScenario::snapshot(bool installation) const
 {
     QMap<QString, QByteArray> snapshot;
     QDirIterator it(root.path(),
@@ -269,7 +252,7 @@ QMap<QString, QByteArray> UpdateScenario::outsideSnapshot() const
     const QString fixtureDir = root.filePath("fixture") + "/";
     while (it.hasNext()) {
         const QString path = it.next();
-        if (path.startsWith(installDir) || path.startsWith(fixtureDir))
+        if (path.startsWith(installDir) != installation || path.startsWith(fixtureDir))
             continue;
         QFile file(path);
         QByteArray digest = "dir";
@@ -278,24 +261,6 @@ QMap<QString, QByteArray> UpdateScenario::outsideSnapshot() const
         snapshot.insert(path, digest);
     }
     return snapshot;
-}
-
-QString md5Hex(const QByteArray &content)
-{
-    return QString::fromLatin1(QCryptographicHash::hash(content, QCryptographicHash::Md5).toHex());
-}
-
-QString signDigest(const QString &digest, const QString &privateKeyPath)
-{
-    // The publisher's own signer: what the tests install is signed as a release is.
-    ReleaseSigner signer;
-    QString error;
-    if (!signer.load(privateKeyPath, &error))
-        qFatal("cannot sign with %s: %s", qPrintable(privateKeyPath), qPrintable(error));
-    QString signature;
-    if (!signer.sign(digest.toStdString(), &signature, &error))
-        qFatal("cannot sign with %s: %s", qPrintable(privateKeyPath), qPrintable(error));
-    return signature;
 }
 
 QString developmentPrivateKey()

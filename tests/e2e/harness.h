@@ -68,31 +68,26 @@ public:
     void runUnder(const QStringList &command) { wrapper = command; }
 
     RunResult run(int timeoutMs = 60000);
-    // Runs until a line starting with the given text appears in the log, then ends the updater and
-    // reports.
-    RunResult runUntil(const QString &line, int timeoutMs = 60000);
     // Runs until the given line appears, then closes the window as a user would.
     RunResult runAndCloseAfter(const QString &line, int timeoutMs = 60000);
 
-    // Every file outside the installation directory, with a digest of its content.
-    QMap<QString, QByteArray> outsideSnapshot() const;
-    bool outsideUnchanged() const { return outsideSnapshot() == outsideBefore; }
-    void takeOutsideSnapshot() { outsideBefore = outsideSnapshot(); }
+    // Every file outside the installation directory, or inside it, with a digest of its content.
+    QMap<QString, QByteArray> snapshot(bool installation) const;
+    bool outsideUnchanged() const { return snapshot(false) == outsideBefore; }
+    // The installation as the first run found it: the same files with the same content.
+    bool installationUnchanged() const { return snapshot(true) == installationBefore; }
 
 private:
-    RunResult collect(QProcess &process, const QString &untilLine, bool closeAfter, int timeoutMs);
-
     QTemporaryDir root;
     QProcess server;
     quint16 port = 0;
     QMap<QString, QByteArray> outsideBefore;
+    QMap<QString, QByteArray> installationBefore;
     QString trustedAuthority;
 
     QStringList wrapper;
 };
 
-QString md5Hex(const QByteArray &content);
-QString signDigest(const QString &digest, const QString &privateKeyPath);
 QString developmentPrivateKey();
 QString otherPrivateKey();
 
