@@ -246,6 +246,8 @@ void TestPublishRoundTrip::updateOverHttpsChecksTheServer_data()
     QTest::newRow("a certificate for another host name")
         << "trusted-authority"
         << "DNS:updates.example.com" << 30 << false;
+    QTest::newRow("an expired certificate") << "trusted-authority"
+                                            << "IP:127.0.0.1" << -1 << false;
 }
 
 void TestPublishRoundTrip::updateOverHttpsChecksTheServer()
@@ -324,6 +326,8 @@ void TestPublishRoundTrip::verifyChecksTheLiveRelease_data()
 
     const QStringList none;
     const QString current = "1.1.0";
+    QTest::newRow("all good") << none << QJsonObject() << false << current << QVariantMap() << true
+                              << liveStatuses({}) << "" << false << 0;
     QTest::newRow("a file missing")
         << none << QJsonObject() << false << current << QVariantMap{{"docs/notes.txt", QVariant()}}
         << true << liveStatuses({{"docs/notes.txt", "HTTP 404"}}) << "" << false << 1;

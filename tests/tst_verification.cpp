@@ -116,6 +116,8 @@ void TestVerification::outcome_data()
     QTest::addColumn<QByteArray>("served");
     QTest::addColumn<QString>("box");
     QTest::addColumn<QStringList>("checkLines");
+    // Tags renamed in the served manifest, as pairs of the tag and its new name.
+    QTest::addColumn<QStringList>("renamedTags");
 
     const QString md5Failed = "Downloading tool.dll failed! Check MD5 error.";
     const QString signatureFailed = "Downloading tool.dll failed! Check signature error.";
@@ -127,36 +129,51 @@ void TestVerification::outcome_data()
                                  "\"validate tool.dll\"  SHA256 correctly."};
 
     ManifestEntry entry = signedEntry("tool.dll", newContent);
-    QTest::newRow("altered body") << entry << newContent + "tampered" << md5Failed << QStringList();
+    QTest::newRow("altered body") << entry << newContent + "tampered" << md5Failed << QStringList()
+                                  << QStringList();
     entry.md5 = entry.md5.toUpper();
-    QTest::newRow("upper-case digest") << entry << newContent << md5Failed << QStringList();
+    QTest::newRow("upper-case digest")
+        << entry << newContent << md5Failed << QStringList() << QStringList();
     entry = signedEntry("tool.dll", newContent);
     entry.signature = signDigest(entry.md5, otherPrivateKey());
-    QTest::newRow("signature from another key")
-        << entry << newContent << signatureFailed << QStringList{md5Checked.first()};
+    QTest::newRow("signature from another key") << entry << newContent << signatureFailed
+                                                << QStringList{md5Checked.first()} << QStringList();
     QTest::newRow("backslash name is checked too")
         << signedEntry("sub\\tool.dll", newContent) << newContent + "tampered"
-        << QString("Downloading sub/tool.dll failed! Check MD5 error.") << QStringList();
+        << QString("Downloading sub/tool.dll failed! Check MD5 error.") << QStringList()
+        << QStringList();
 
     // The MD5 digest ends at the 0x1A; only the SHA-256 sees what follows it.
     QTest::newRow("SHA-256: full match")
-        << signedEntry("tool.dll", program) << program << QString() << allChecked;
+        << signedEntry("tool.dll", program) << program << QString() << allChecked << QStringList();
     QTest::newRow("SHA-256: a byte after the first 0x1A changed")
-        << signedEntry("tool.dll", program) << changedAfterMark << sha256Failed << md5Checked;
+        << signedEntry("tool.dll", program) << changedAfterMark << sha256Failed << md5Checked
+        << QStringList();
+    QTest::newRow("SHA-256: body cut after the first 0x1A")
+        << signedEntry("tool.dll", program) << program.left(program.indexOf('\x1a') + 3)
+        << sha256Failed << md5Checked << QStringList();
+    entry = signedEntry("tool.dll", program);
+    entry.sha256 = entry.sha256.toUpper();
+    entry.sha256Signature = signDigest(entry.sha256, developmentPrivateKey());
+    QTest::newRow("SHA-256 in upper case")
+        << entry << program << sha256Failed << md5Checked << QStringList();
+    QTest::newRow("SHA-256 elements misnamed: ignored")
+        << signedEntry("tool.dll", program) << changedAfterMark << QString() << md5Checked
+        << QStringList{"SHA256", "Sha256", "SHA256Signature", "SHA256signature"};
     entry = signedEntry("tool.dll", program);
     entry.sha256Signature = entry.signature;
     QTest::newRow("SHA-256 signature over another text: the MD5's")
-        << entry << program << sha256Failed << QStringList(allChecked.mid(0, 3));
+        << entry << program << sha256Failed << QStringList(allChecked.mid(0, 3)) << QStringList();
     entry = signedEntry("tool.dll", program);
     entry.sha256.clear();
     entry.sha256Signature.clear();
     QTest::newRow("SHA-256 elements absent: checked as before")
-        << entry << changedAfterMark << QString() << md5Checked;
+        << entry << changedAfterMark << QString() << md5Checked << QStringList();
     entry = signedEntry("tool.dll", program);
     entry.md5.clear();
     entry.signature.clear();
     QTest::newRow("SHA-256 without MD5: checked alone")
-        << entry << program << QString() << QStringList(allChecked.mid(2));
+        << entry << program << QString() << QStringList(allChecked.mid(2)) << QStringList();
 }
 
 void TestVerification::outcome()
@@ -165,6 +182,7 @@ void TestVerification::outcome()
     QFETCH(QByteArray, served);
     QFETCH(QString, box);
     QFETCH(QStringList, checkLines);
+    QFETCH(QStringList, renamedTags);
 
     UpdateScenario scenario;
     QVERIFY(scenario.startServer());
@@ -172,8 +190,14 @@ void TestVerification::outcome()
     scenario.install(localName, oldContent);
     scenario.installManifest("1.0.0", {{entry.name, "1.0.0", "", ""}});
     scenario.publish(entry.name, served);
-    scenario.publish("update.xml",
-                     UpdateScenario::manifest(scenario.serverUrl(), "2.0.0", {entry}));
+    QByteArray servedManifest = UpdateScenario::manifest(scenario.serverUrl(), "2.0.0", {entry});
+    for (int i = 0; i + 1 < renamedTags.size(); i += 2) {
+        const QByteArray from = renamedTags.at(i).toUtf8();
+        const QByteArray to = renamedTags.at(i + 1).toUtf8();
+        servedManifest.replace("<" + from + ">", "<" + to + ">")
+            .replace("</" + from + ">", "</" + to + ">");
+    }
+    scenario.publish("update.xml", servedManifest);
     const QByteArray localManifest = scenario.installed("update.xml");
 
     const RunResult result = scenario.run();
