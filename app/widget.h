@@ -7,6 +7,7 @@
 #include <QMap>
 #include <QNetworkAccessManager>
 #include <QPoint>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <QWidget>
@@ -118,7 +119,7 @@ private:
     DownloadListLog downloadListLog;
     // Local paths of the files the old release listed and the new one does not; deleted once
     // every planned file is installed.
-    QStringList obsoleteFiles;
+    QSet<QString> obsoleteFiles;
     // Local paths of the files installed by this run: made durable before the new update.xml is.
     QStringList installedFiles;
     // Held from the start of the run to its end, so that two runs never share staging files.

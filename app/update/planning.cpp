@@ -39,7 +39,7 @@ void Widget::planDownloads()
     for (auto obsolete = localFiles.constBegin(); obsolete != localFiles.constEnd(); ++obsolete) {
         // A local manifest is as old as the last server's: its names get the same scrutiny.
         if (totalFiles > 0 && unsafeNameReason(obsolete.key()).isNull())
-            obsoleteFiles.append(localPathForName(obsolete.key()));
+            obsoleteFiles.insert(localPathForName(obsolete.key()));
     }
 
     // Refused before anything is fetched, replaced or deleted.

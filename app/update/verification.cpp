@@ -12,7 +12,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QNetworkReply>
-#include <QSet>
 
 #include <algorithm>
 #include <string>
@@ -125,7 +124,6 @@ bool Widget::clearDroppedFolder(const QString &folder)
     // could ever install lib. It does so only when all it holds are files the new release drops,
     // which would be deleted at the end anyway; anything else in it (a file of the user's, a link)
     // keeps it, and the install fails as before.
-    const QSet<QString> dropped(obsoleteFiles.cbegin(), obsoleteFiles.cend());
     QStringList files;
     QStringList folders{folder};
     QDirIterator it(folder, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
@@ -136,7 +134,7 @@ bool Widget::clearDroppedFolder(const QString &folder)
             return false;
         if (it.fileInfo().isDir())
             folders.append(path);
-        else if (dropped.contains(path))
+        else if (obsoleteFiles.contains(path))
             files.append(path);
         else
             return false;
