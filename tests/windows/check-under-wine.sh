@@ -1,13 +1,11 @@
 #!/usr/bin/env bash
 # Usage: check-under-wine.sh SOURCE-ROOT SCRATCH-DIR; needs python3, mingw-w64 (-posix) and wine64.
-# The integrity layer's Windows build with the resources linked in, under Wine: its digests of
-# files that text-mode reading or a narrow name would hash differently, held against Python's.
+# The Windows build of the digest and the replace step, resources linked in, under Wine.
 set -euo pipefail
 root=$(cd "$1" && pwd) && mkdir -p "$2/run" && work=$(cd "$2" && pwd)/run && rm -rf "${work:?}"/*
-# Debian's wine64 package alone puts its loader in /usr/lib/wine; the wine package adds wrappers.
 wine=$(command -v wine64 || command -v wine || echo /usr/lib/wine/wine64)
 [ "$wine" = /usr/lib/wine/wine64 ] && export WINELOADER="$wine"
-export WINEPREFIX="$work/../wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEPREFIX="$work/../wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" LC_ALL=C.UTF-8
 unset DISPLAY WAYLAND_DISPLAY
 # A new prefix writes some 700 MB: it is kept, and marked only once wineboot has succeeded.
 [ -f "$WINEPREFIX/.corvantile-ready" ] || { rm -rf "$WINEPREFIX" &&
@@ -19,18 +17,14 @@ command -v x86_64-w64-mingw32-gcc >/dev/null || cpp=--preprocessor=x86_64-w64-mi
 x86_64-w64-mingw32-g++-posix -std=c++17 -Wall -Wextra -Werror -O2 -I "$root" -static \
     "$root"/tests/windows/platform_check.cpp "$root"/integrity/{md5context,platformfile}.cpp \
     "$work/resources.o" -o "$work/platform_check.exe"
-python3 - "$work" "$root/resources/CorvantileUpdate.exe.manifest" >"$work/expected.txt" <<'PYTHON'
-import hashlib, re, sys
-from xml.dom import minidom
-assert 'level="requireAdministrator"' in minidom.parse(sys.argv[2]).toxml()
-# Text-mode reading would turn CR CR LF into CR LF. In byte order, as the program lists them:
-for name, content in {"cr-cr-lf.bin": b"one\r\r\ntwo\r", "mixed.bin": b"ab\r\n\r\r\n\n\r\x00" * 40000,
-                      "更新-файл.bin": b"found by its real name\r\n"}.items():
-    open(sys.argv[1] + "/" + name, "wb").write(content)
-    print(hashlib.md5(re.sub(rb"\r(?=\n)", b"", content.split(b"\x1a")[0])).hexdigest(), name)
-print("replaced 1, synced 1, icon 1, manifest 1")
-PYTHON
-(cd "$work" && timeout 120 "$wine" platform_check.exe | tr -d '\r') >"$work/windows.txt"
+python3 -c 'import sys, xml.dom.minidom as m; assert "requireAdministrator" in m.parse(sys.argv[1]).toxml()' \
+    "$root/resources/CorvantileUpdate.exe.manifest"
+cd "$work" && printf 'one\r\r\ntwo\r' >cr-cr-lf.bin && printf 'real name\r\n' >更新-файл.bin
+# Text-mode reading would turn CR CR LF into CR LF; a narrow name would find no file.
+for file in *.bin; do
+    echo "$(perl -0777 -pe 's/\x1a.*//s; s/\r(?=\n)//g' "$file" | md5sum | cut -c1-32) $file"
+done >expected.txt && echo "replaced 1, synced 1, icon 1, manifest 1" >>expected.txt
+timeout 120 "$wine" platform_check.exe | tr -d '\r' >windows.txt
 # Wine's server outlives the program by a few seconds: wait, so nothing of this test runs on.
 timeout 60 "$(command -v wineserver || echo /usr/lib/wine/wineserver64)" -w || true
-diff -u "$work/expected.txt" "$work/windows.txt"
+diff -u expected.txt windows.txt

@@ -1,6 +1,5 @@
-// Cross-built with the resource script and run under Wine by check-under-wine.sh: the digest of
-// every .bin file here, found by its wide name, then what the replace step, the sync and the
-// resource lookups do in the Windows build.
+// Run under Wine by check-under-wine.sh: the digest of every .bin file here, found by its wide
+// name, then what the replace step, the sync and the resource lookups do in the Windows build.
 #include "integrity/md5context.h"
 #include "integrity/platformfile.h"
 
