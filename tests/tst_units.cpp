@@ -138,15 +138,15 @@ private slots:
     void sameFileAndLinks()
     {
         writeFile("Tool.dll", "a");
-        QVERIFY(QDir().mkdir("real") && QFile::link("real", "plugins") &&
-                QFile::link(".", "real/b"));
-        QVERIFY(QFile::link("Tool.dll", "alias.dll") && isSameFile("Tool.dll", "alias.dll"));
-        QVERIFY(!isSameFile("Tool.dll", "real"));
+        QVERIFY(QDir().mkdir("real") && QFile::link(".", "real/b"));
+        QVERIFY(QFile::link("real", "plugins") && QFile::link("Tool.dll", "alias.dll"));
+        QVERIFY(isSameFile("Tool.dll", "alias.dll") && !isSameFile("Tool.dll", "real"));
         QCOMPARE(link("plugins/x.dll"), "plugins");
         QCOMPARE(link("real/b/x.dll"), "real/b");
         QCOMPARE(link("real/x.dll"), "");
         QCOMPARE(link("plugins"), ""); // a link itself is replaced or removed, never followed
     }
+
     void names_data()
     {
         QTest::addColumn<QStringList>("names"); // one release
@@ -247,6 +247,7 @@ private slots:
         document.setContent(QString("<Update><Version>1.0.0</Version></Update>"));
         QVERIFY(!writeManifest(document, &device, &(error = QString())) && !error.isEmpty());
     }
+
     void indicator_data()
     {
         QTest::addColumn<int>("value");
@@ -267,8 +268,7 @@ private slots:
         QSignalSpy spy(&indicator, &MyProgressBar::valueChanged);
         indicator.setValue(value);
         QCOMPARE(indicator.findChild<QLabel *>()->pos(), QPoint(signX, 0));
-        QCOMPARE(indicator.findChild<QProgressBar *>()->value(),
-                 value > 100 || value < 0 ? 30 : value);
+        QCOMPARE(indicator.findChild<QProgressBar *>()->value(), uint(value) > 100 ? 30 : value);
         QCOMPARE(spy.count(), value == 30 ? 0 : 1);
         QVERIFY(spy.isEmpty() || spy.at(0).at(0).toInt() == value);
     }
@@ -288,6 +288,7 @@ private slots:
         QFETCH(QString, clicks);
         QFETCH(bool, moves);
         Widget widget;
+        widget.move(100, 100); // so that a window position and a screen position differ
         const QPoint start = widget.pos(), grip(20, 30), target(500, 400);
         for (const QChar click : clicks) {
             const auto button = Qt::MouseButton(1 << QString("lrm").indexOf(click.toLower()));
