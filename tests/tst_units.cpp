@@ -158,14 +158,14 @@ private slots:
             for (const QString &name : QString::fromUtf8(names).split(' '))
                 row(name, safe ? QString() : name);
         };
-        each("tool.dll bin/plugins\\a.update.dll 数据/钱包.dat bin/console.dll sub/update.xml", 1);
-        each("/etc/x \\windows\\x C:x \\\\server\\share\\x a/../../x a\\..\\x ./x a//b", 0);
-        each("a/ .../x Update.XML update.xml.LOCK a\x1f-b", 0);
+        each("tool.dll bin/x\\a.update.dll 数据/钱包.dat bin/console.dll sub/update.xml", true);
+        each("/etc/x \\windows\\x C:x \\\\server\\share\\x a/../../x a\\..\\x ./x a//b", false);
+        each("a/ .../x Update.XML update.xml.LOCK a\x1f-b", false);
         // Windows device names in any case, with an extension, and characters Windows refuses.
-        each("bin/CON.txt prn aux.a.b Nul CONIN$ conout$ COM¹ com² COM³ lpt¹ LPT² lpt³", 0);
+        each("bin/CON.txt prn aux.a.b Nul CONIN$ conout$ COM¹ com² COM³ lpt¹ LPT² lpt³", false);
         for (int digit = 0; digit <= 9; ++digit)
-            each(qPrintable(QString("com%1 a/LPT%1.log").arg(digit)), 0);
-        each("a<b a>b a:b a\"b a|b a?b a*b", 0);
+            each(qPrintable(QString("com%1 a/LPT%1.log").arg(digit)), false);
+        each("a<b a>b a:b a\"b a|b a?b a*b", false);
         row("", ""), row(".. /x", ".. /x"), row("a,b/c,b\\d", ""), row("a,a/b", "a/b");
         row("Tool.dll,tool.dll", "tool.dll"), row("b/c,b\\c", "b\\c"), row("a,a.update", "a");
     }
