@@ -4,15 +4,12 @@
 #include "integrity/signature.h"
 
 #include <QCryptographicHash>
-#include <QDebug>
 #include <QDir>
-#include <QDomDocument>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
 #include <QTextStream>
 
-#include <openssl/bio.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 #include <openssl/rsa.h>
@@ -50,6 +47,17 @@ QByteArray readFile(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
+QMap<QString, QByteArray> filesBelow(const QString &dir)
+{
+    QMap<QString, QByteArray> files;
+    for (QDirIterator it(dir, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+         it.hasNext();) {
+        const QString path = it.next();
+        files.insert(QDir(dir).relativeFilePath(path), readFile(path));
+    }
+    return files;
+}
+
 QString md5Of(const QByteArray &bytes)
 {
     return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Md5).toHex());
@@ -58,33 +66,6 @@ QString md5Of(const QByteArray &bytes)
 QString sha256Of(const QByteArray &bytes)
 {
     return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
-}
-
-ManifestSummary summaryOf(const QString &path)
-{
-    ManifestSummary summary;
-    QDomDocument document;
-    if (!document.setContent(readFile(path)))
-        return summary;
-    summary.server = elementText(document, "UpdateServer");
-    summary.version = elementText(document, "Version");
-    summary.files = readFileTable(document, &summary.digests, &summary.signatures,
-                                  &summary.sha256Digests, &summary.sha256Signatures);
-    const QDomNodeList names = document.elementsByTagName("Name");
-    for (int i = 0; i < names.size(); ++i)
-        summary.namesInOrder.append(names.at(i).toElement().text());
-    return summary;
-}
-
-PublisherOutcome publish(const QStringList &arguments, PublisherProgress progress)
-{
-    PublisherOutcome outcome;
-    QTextStream out(&outcome.out);
-    QTextStream err(&outcome.err);
-    outcome.status = runPublisher(arguments, out, err, progress);
-    out.flush();
-    err.flush();
-    return outcome;
 }
 
 QString textModeMd5Of(const QByteArray &raw)
@@ -132,37 +113,20 @@ PkeyPointer readPrivateKeyFile(const QString &path)
 QByteArray publicKeyPemOf(evp_pkey_st *key)
 {
     BioPointer bio(BIO_new(BIO_s_mem()));
+    char *data = nullptr;
     if (!bio || !key || PEM_write_bio_PUBKEY(bio.get(), key) != 1)
         return QByteArray();
-    char *data = nullptr;
     const long size = BIO_get_mem_data(bio.get(), &data);
     return QByteArray(data, static_cast<int>(size));
 }
 
-bool makeCertificate(const QString &dir, const QString &name, const QString &issuer,
-                     const QString &subjectAltName, int days)
+PublisherOutcome publish(const QStringList &arguments, PublisherProgress progress)
 {
-    const QString base = dir + "/" + name;
-    const auto openssl = [](const QStringList &arguments) {
-        QProcess process;
-        process.start("openssl", arguments);
-        const bool done = process.waitForFinished(60000) &&
-                          process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
-        if (!done)
-            qWarning().noquote() << process.readAllStandardError();
-        return done;
-    };
-    // Elliptic-curve keys: made in an instant, and checked by TLS as RSA ones are.
-    const QStringList newKey{"-newkey",    "ec",      "-pkeyopt",    "ec_paramgen_curve:prime256v1",
-                             "-nodes",     "-keyout", base + ".key", "-subj",
-                             "/CN=" + name};
-    if (issuer.isEmpty())
-        return openssl(QStringList{"req", "-x509"} + newKey +
-                       QStringList{"-out", base + ".pem", "-days", QString::number(days)});
-    writeFile(base + ".ext", "subjectAltName=" + subjectAltName.toUtf8() + "\n");
-    const QString issuerBase = dir + "/" + issuer;
-    return openssl(QStringList{"req"} + newKey + QStringList{"-out", base + ".csr"}) &&
-           openssl({"x509", "-req", "-in", base + ".csr", "-CA", issuerBase + ".pem", "-CAkey",
-                    issuerBase + ".key", "-set_serial", "1", "-days", QString::number(days),
-                    "-extfile", base + ".ext", "-out", base + ".pem"});
+    PublisherOutcome outcome;
+    QTextStream out(&outcome.out);
+    QTextStream err(&outcome.err);
+    outcome.status = runPublisher(arguments, out, err, progress);
+    out.flush();
+    err.flush();
+    return outcome;
 }
