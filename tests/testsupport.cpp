@@ -10,7 +10,6 @@
 #include <QFileInfo>
 #include <QTextStream>
 
-#include <openssl/evp.h>
 #include <openssl/pem.h>
 #include <openssl/rsa.h>
 
@@ -114,8 +113,7 @@ QByteArray publicKeyPemOf(evp_pkey_st *key)
 {
     BioPointer bio(BIO_new(BIO_s_mem()));
     char *data = nullptr;
-    if (!bio || !key || PEM_write_bio_PUBKEY(bio.get(), key) != 1)
-        return QByteArray();
+    PEM_write_bio_PUBKEY(bio.get(), key);
     const long size = BIO_get_mem_data(bio.get(), &data);
     return QByteArray(data, static_cast<int>(size));
 }

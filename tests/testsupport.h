@@ -1,5 +1,5 @@
-// What several tests share: files and keys of tests/data, reference digests and signatures made
-// apart from the product's code, the publisher run in-process, and std::cout captured.
+// What the tests share: files and keys of tests/data, reference digests and signatures made apart
+// from the product's code, the publisher run in-process, and std::cout captured.
 #ifndef CORVANTILE_TESTSUPPORT_H
 #define CORVANTILE_TESTSUPPORT_H
 
@@ -7,9 +7,7 @@
 #include "release/manifest.h"
 #include "tools/publisher.h"
 
-#include <QByteArray>
 #include <QMap>
-#include <QString>
 #include <QStringList>
 
 #include <iostream>
@@ -22,16 +20,15 @@ QByteArray readTestData(const QString &relative);
 QString developmentKeyProblem();
 // Creates the folders on the way; a file that cannot be written ends the test run.
 void writeFile(const QString &path, const QByteArray &content);
-// Empty when the file cannot be read.
-QByteArray readFile(const QString &path);
+QByteArray readFile(const QString &path); // empty when it cannot be read
 // Every file below `dir` (links followed) by its relative name, with its bytes.
 QMap<QString, QByteArray> filesBelow(const QString &dir);
 QString md5Of(const QByteArray &bytes);
 QString sha256Of(const QByteArray &bytes);
 // The reference the text-mode digest is held to: CR LF read as LF, the first 0x1A ends the file.
 QString textModeMd5Of(const QByteArray &raw);
-// Signing done here with OpenSSL directly, so that no product signer is the judge: PKCS #1 v1.5
-// type 1 padding over the text itself, no DigestInfo. Raw bytes; empty when the key cannot sign.
+// Signing done with OpenSSL directly, so that no product signer is the judge: PKCS #1 v1.5 type 1
+// padding over the text itself, no DigestInfo. Raw bytes; empty when the key cannot sign.
 QByteArray signBlock(const QString &keyPath, const QByteArray &block);
 // As a manifest lists it: the signature over a digest text, in Base64.
 QString signDigest(const QString &digest, const QString &keyPath);
@@ -39,13 +36,13 @@ QString signDigest(const QString &digest, const QString &keyPath);
 PkeyPointer readPrivateKeyFile(const QString &path);
 QByteArray publicKeyPemOf(evp_pkey_st *key);
 
-// One in-process run of corvantile-publish.
 struct PublisherOutcome
 {
     int status = -1;
     QString out;
     QString err;
 };
+// One in-process run of corvantile-publish.
 PublisherOutcome publish(const QStringList &arguments,
                          PublisherProgress progress = PublisherProgress::Quiet);
 

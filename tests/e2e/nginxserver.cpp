@@ -1,5 +1,7 @@
 #include "tests/e2e/nginxserver.h"
 
+#include "tests/testsupport.h"
+
 #include <QFile>
 #include <QStandardPaths>
 #include <QTcpServer>
@@ -9,22 +11,18 @@
 NginxServer::~NginxServer()
 {
     process.terminate();
-    if (!process.waitForFinished(10000))
-        process.kill();
     process.waitForFinished();
 }
 
 QString NginxServer::executable()
 {
-    const QString found = QStandardPaths::findExecutable("nginx");
-    return found.isEmpty() ? QStandardPaths::findExecutable("nginx", {"/usr/sbin", "/sbin"})
-                           : found;
+    return QStandardPaths::findExecutable("nginx", qEnvironmentVariable("PATH").split(':')
+                                                       << "/usr/sbin");
 }
 
 QString NginxServer::log(const QString &name) const
 {
-    QFile file(prefix.filePath(name));
-    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+    return QString::fromUtf8(readFile(prefix.filePath(name)));
 }
 
 // Another process may take the free port before nginx binds it; nginx then gives up, and another
@@ -34,8 +32,7 @@ bool NginxServer::start(const QString &releaseDir, const QStringList &options)
 {
     for (int attempt = 0; attempt < 5; ++attempt) {
         QTcpServer probe;
-        if (!probe.listen(QHostAddress::LocalHost, 0))
-            return false;
+        probe.listen(QHostAddress::LocalHost);
         port = probe.serverPort();
         probe.close();
         QProcess writer;
@@ -56,8 +53,8 @@ bool NginxServer::start(const QString &releaseDir, const QStringList &options)
                    log("nginx.pid").trimmed().toLongLong() == process.processId() &&
                    socket.waitForConnected(200);
         };
-        if (process.waitForStarted() &&
-            QTest::qWaitFor([&] { return ready() || process.state() != QProcess::Running; },
+        process.waitForStarted();
+        if (QTest::qWaitFor([&] { return ready() || process.state() != QProcess::Running; },
                             10000) &&
             ready())
             return true;
