@@ -19,25 +19,27 @@ namespace {
 const QString server = "https://127.0.0.1:8080/corvantile", tool = "corvantile-publish: ";
 const QString devKey = testDataPath("keys/dev_private.pem");
 const QString devPublic = testDataPath("keys/dev_public.pem");
-const QString wallet = QString::fromUtf8("数据/钱包.dat");
 const QByteArray toolBytes("MZ\x90\x00\x03\x00\r\x00", 8);
 // Binary, CR LF text, a 0x1A as the last byte (nothing left uncovered), a name beyond Latin-1.
-const QList<QByteArray> release{
-    "r/tool.exe",     toolBytes,    "r/text/readme.txt",    "line one\r\nline two\r\n",
-    "r/data/eof.bin", "before\x1a", "r/" + wallet.toUtf8(), "wallet"};
+const QList<QByteArray> release{"r/tool.exe",     toolBytes,    "r/text/readme.txt", "a\r\nb\r\n",
+                                "r/data/eof.bin", "before\x1a", "r/数据/钱包.dat",   "wallet"};
 
-const auto make = [](const QString &version = "1.0.0", const QString &url = server,
-                     const QString &key = devKey) {
+QString make(const QString &version = "1.0.0", const QString &url = server,
+             const QString &key = devKey)
+{
     return QString("make --release ROOT/r --server %1 --version %2 --key %3")
         .arg(url, version, key);
-};
-const auto run = [](const QString &arguments, const QString &root) {
-    return publish(QString(arguments).replace("ROOT", root).split(' ', Qt::SkipEmptyParts));
-};
+}
 
-// Writes files below ROOT, by name and content (null: removes the file); with `made`, after the
-// standard release is made.
-Setup files(const QList<QByteArray> &written, bool made = false)
+PublisherOutcome run(const QString &arguments, const QString &root)
+{
+    return publish(QString(arguments).replace("ROOT", root).split(' ', Qt::SkipEmptyParts));
+}
+
+// Writes files below ROOT by name and content (null: removes it); where `made`, after the
+// standard release is made; then replaces `from` by `to` in ROOT/r/update.xml.
+Setup files(const QList<QByteArray> &written, bool made = false, const QString &from = {},
+            const QString &to = {})
 {
     return [=](const QString &root) {
         if (made)
@@ -47,20 +49,10 @@ Setup files(const QList<QByteArray> &written, bool made = false)
             const QString path = root + "/" + QString::fromUtf8(written[i]);
             written[i + 1].isNull() ? void(QFile::remove(path)) : writeFile(path, written[i + 1]);
         }
-    };
-}
-Setup plus(const QList<QByteArray> &more)
-{
-    return files(release + more);
-}
-// The standard release made, then `from` replaced by `to` in its manifest.
-Setup edited(const QString &from, const QString &to)
-{
-    return [=](const QString &root) {
-        files({}, true)(root);
-        const QString text = QString::fromUtf8(readFile(root + "/r/update.xml"));
-        QVERIFY(text.contains(from));
-        writeFile(root + "/r/update.xml", QString(text).replace(from, to).toUtf8());
+        const QString manifest = QString::fromUtf8(readFile(root + "/r/update.xml"));
+        QVERIFY(manifest.contains(from));
+        if (!from.isEmpty())
+            writeFile(root + "/r/update.xml", QString(manifest).replace(from, to).toUtf8());
     };
 }
 
@@ -118,27 +110,26 @@ private slots:
         row("unknown command", "publish", 2, p + ": unknown command \"publish\"");
         row("unknown option", v + " --force", 2, pv + "unknown option --force");
         row("value missing", "verify --key k --release", 2, pv + "--release needs a value\n");
-        row("option for a value", "verify --release --key k", 2, pv + "--release needs a value\n");
         row("empty value", "verify --release= --key k", 2,
             pv + "--release needs a value, not empty");
         row("option twice", v + " --key k2", 2, pv + "--key is given twice");
         row("stray argument", v + " x", 2, pv + "unexpected argument \"x\"");
         row("verify without key", "verify --release r", 2, pv + "missing --key");
-        row("verify without folder", "verify --key k", 2, pv + "missing --release or --url");
         row("make without anything", "make", 2, p + " make: missing --release");
         row("value to a flag", "make --allow-unchanged=1", 2,
             p + " make: --allow-unchanged takes no");
         row("help", "--help", 0, "Usage: " + p + " COMMAND");
         row("help wins", "make --release r --bogus --help", 0, "Usage: " + p + " make ");
 
-        const QString notDecimal = tool + "--version %1: its component \"%2\" is not a decimal";
+        const QString decimal = tool + "--version %1: its component \"%2\" is not a decimal";
         row("two version components", make("1.2"), 1, tool + "--version 1.2: it has fewer than");
-        row("version suffix", make("1.2.3-b"), 1, notDecimal.arg("1.2.3-b", "3-b"));
+        row("version suffix", make("1.2.3-b"), 1, decimal.arg("1.2.3-b", "3-b"));
         row("beyond the int range", make("1.2.9999999999"), 1,
-            notDecimal.arg("1.2.9999999999", "9999999999"));
+            decimal.arg("1.2.9999999999", "9999999999"));
         row("version not newer", make("1.2.3") + " --previous ROOT/old.xml", 1,
             tool + "--version 1.2.3: it is not newer than \"1.2.3\", the version of ROOT/old.xml",
-            plus({"old.xml", "<Update><Version>1.2.3</Version><Files/></Update>"}));
+            files(release +
+                  QList<QByteArray>{"old.xml", "<Update><Version>1.2.3</Version></Update>"}));
         for (const QString url : {"127.0.0.1/a", "ftp://127.0.0.1/a", "http:///a"})
             row(qPrintable(url), make("1.0.0", url), 1,
                 tool + "--server " + url + ": it is not an");
@@ -147,17 +138,14 @@ private slots:
         row("query", make("1.0.0", "http://h/a?b"), 1,
             tool + "--server http://h/a?b: installations append \"/update.xml\" to it, which a");
 
-        const QList<std::pair<QString, QString>> names{
-            {"bin\\tool.dll", "it contains a backslash, which the updater reads as a folder"},
-            {"two\nlines.txt", "it contains the control character U+000A, which Windows"},
-            {"sub/NUL/x.dat", "its component \"NUL\" is a Windows device name"},
-            {"bin./a.dll", "its component \"bin.\" ends in a dot, which Windows drops"},
-            {"issue#7.txt", "it contains '#', which would end the download address"},
-            {"a%41.txt", "\"%41\" in it would be read as a percent escape"},
-            {"a:b.txt", "it contains a colon: Windows reads \"a:\" as a drive"},
-            {"Update.XML", "it is the installation's own manifest"},
-            {"bin/tool.dll", "it differs from \"bin/Tool.dll\" only in case"}};
-        for (const auto &[name, reason] : names)
+        // The updater's own name rules apply as they stand (see tst_filenames); these are the
+        // publisher's, and one of the updater's.
+        for (const auto &[name, reason] : QList<std::pair<QString, QString>>{
+                 {"bin\\a.dll", "it contains a backslash, which the updater reads as a folder"},
+                 {"issue#7.txt", "it contains '#', which would end the download address"},
+                 {"a%41.txt", "\"%41\" in it would be read as a percent escape"},
+                 {"a:b.txt", "it contains a colon: Windows reads \"a:\" as a drive"},
+                 {"bin/tool.dll", "it differs from \"bin/Tool.dll\" only in case"}})
             row(qPrintable(name), make(), 1, tool + "ROOT/r/" + name + ": " + reason,
                 files({"r/" + name.toUtf8(), "x", "r/bin/Tool.dll", "y"}));
         const auto link = [](const QString &target) -> Setup {
@@ -167,46 +155,42 @@ private slots:
             };
         };
         const QString linkTo = tool + "ROOT/r/link: it is a symbolic link to ";
-        row("link outside", make(), 1, linkTo + "ROOT/outside.txt, outside the release folder",
+        row("link outside", make(), 1, linkTo + "ROOT/outside.txt, outside the release",
             link("../outside.txt"));
         row("link to a folder", make(), 1, linkTo + "a folder; only links to files",
             link("folder"));
-        row("link to nothing", make(), 1, linkTo + "ROOT/r/gone.txt, which does not exist",
-            link("gone.txt"));
+        row("link to nothing", make(), 1, linkTo + "ROOT/r/gone, which does not exist",
+            link("gone"));
 
         const auto pem = [](EVP_PKEY *key, const EVP_CIPHER *cipher) {
             BioPointer bio(BIO_new(BIO_s_mem()));
+            PEM_write_bio_PrivateKey(bio.get(), key, cipher, nullptr, 0, nullptr,
+                                     const_cast<char *>("pass"));
             char *data = nullptr;
-            PEM_write_bio_PrivateKey(bio.get(), key, cipher,
-                                     reinterpret_cast<const unsigned char *>("pass"), 4, nullptr,
-                                     nullptr);
             const long size = BIO_get_mem_data(bio.get(), &data);
             return QByteArray(data, static_cast<int>(size));
         };
         const PkeyPointer ec(EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", "P-256"));
-        const QList<std::pair<QByteArray, QString>> keys{
-            {QByteArray(), "cannot read it: "},
-            {"this is no key\n", "it holds no readable PEM private key ("},
-            {readFile(devPublic), "it holds a public key; signing needs the private key"},
-            {pem(ec.get(), nullptr), "it holds a key of type EC, not a plain RSA key"},
-            {pem(readPrivateKeyFile(devKey).get(), EVP_aes_128_cbc()), "the key is protected by"}};
-        for (const auto &[content, reason] : keys)
-            row(qPrintable(reason), make("1.0.0", server, "ROOT/key.pem"), 1,
-                tool + "ROOT/key.pem: " + reason, plus({"key.pem", content}));
+        for (const auto &[content, reason] : QList<std::pair<QByteArray, QString>>{
+                 {QByteArray(), "cannot read it: "},
+                 {"no key\n", "it holds no readable PEM private key ("},
+                 {readFile(devPublic), "it holds a public key; signing needs the private key"},
+                 {pem(ec.get(), nullptr), "it holds a key of type EC, not a plain RSA key"},
+                 {pem(readPrivateKeyFile(devKey).get(), EVP_aes_128_cbc()),
+                  "the key is protected"}})
+            row(qPrintable(reason), make("1.0.0", server, "ROOT/k"), 1, tool + "ROOT/k: " + reason,
+                files(release + QList<QByteArray>{"k", content}));
 
-        const QString previous = make("1.1.0") + " --previous ROOT/old.xml";
+        const QString previous = make("1.1.0") + " --previous ROOT/r/update.xml";
         row("no release folder", make(), 1, tool + "ROOT/r: no such folder", files({}));
-        row("no previous manifest", previous, 1, tool + "ROOT/old.xml: cannot read it: ");
+        row("no previous manifest", previous, 1, tool + "ROOT/r/update.xml: cannot read it: ");
         row("previous manifest is not XML", previous, 1,
-            tool + "ROOT/old.xml: not a well-formed XML",
-            plus({"old.xml", "<Update><Version>1.0.0</Version>"}));
+            tool + "ROOT/r/update.xml: not a well-formed",
+            files(release + QList<QByteArray>{"r/update.xml", "<Update>"}));
         row("nothing changed since", previous, 1,
-            tool + "ROOT/r: nothing is new, changed or dropped since 1.0.0 (ROOT/old.xml), so "
+            tool + "ROOT/r: nothing is new, changed or dropped since 1.0.0 (ROOT/r/update.xml), so "
                    "installations would fetch nothing; give --allow-unchanged",
-            [](const QString &root) {
-                files(release)(root);
-                QVERIFY(run(make() + " --output ROOT/old.xml", root).status == PublisherSuccess);
-            });
+            files({}, true));
     }
 
     // Nothing written, one message (usage errors add a hint), and nothing said where it is not.
@@ -237,34 +221,29 @@ private slots:
         QString error;
         QVERIFY(signer.load(devKey, &error));
         const SignedDigest gone = digestAndSign({dir + "/gone.dll"}, signer).at(0);
-        QCOMPARE(gone.error, "cannot read it: No such file or directory");
-        QVERIFY(gone.file.md5.empty() && gone.signature.isEmpty());
+        QVERIFY(gone.error.startsWith("cannot read it: ") && gone.signature.isEmpty());
         for (const int size : {300010, 200000}) {
             QFile file(dir + "/moving.dll");
             writeFile(file.fileName(), QByteArray(300000, 'm'));
             FileDigest digest;
             QVERIFY(!digestFile(file.fileName(), &digest, &error,
                                 [&](std::size_t) { file.resize(size); }));
-            QVERIFY2(
-                error.startsWith(QString("cannot read it whole: %1 of 300000 bytes").arg(size)),
-                qPrintable(error));
+            QVERIFY(
+                error.startsWith(QString("cannot read it whole: %1 of 300000 bytes").arg(size)));
             QVERIFY(digest.md5.empty());
         }
     }
 
+    // Names near the rules are published; the manifest there, the output and a staging file of
+    // the updater are not; a link to a file inside stands for the file.
     void makeWritesTheManifest()
     {
         const QString root = fresh(), r = root + "/r";
-        // Names near the rules are published; the manifest there, the output and a staging file
-        // of the updater are left out.
         files(release)(root);
-        for (const QString &name :
-             QString("B&B.txt Z.txt a-b.txt a/b.txt ä.txt COM10 100%.txt %zz.txt "
-                     "😀.txt docs/update.xml update.xml manifest.xml "
-                     "tool.exe.update")
-                 .split(' '))
+        for (const QString &name : QString("B&B Z a-b a/b ä COM10 100% %zz 😀 docs/update.xml "
+                                           "update.xml manifest.xml tool.exe.update")
+                                       .split(' '))
             writeFile(r + "/" + name, name.toUtf8());
-        // A link to a file inside the release is published as the file it points to.
         QVERIFY(QFile::link("../text/readme.txt", r + "/a/readme.txt"));
         const PublisherOutcome outcome = run(make() + " --output ROOT/r/manifest.xml", root);
         QCOMPARE(outcome.err, tool + "note: left out " + r +
@@ -273,9 +252,9 @@ private slots:
         // In UTF-16 code units, capitals first.
         QCOMPARE(readFile(r + "/manifest.xml"),
                  expected(r, "1.0.0",
-                          {"%zz.txt", "100%.txt", "B&B.txt", "COM10", "Z.txt", "a-b.txt", "a/b.txt",
-                           "a/readme.txt", "data/eof.bin", "docs/update.xml", "text/readme.txt",
-                           "tool.exe", "ä.txt", wallet, "😀.txt"}));
+                          QString("%zz 100% B&B COM10 Z a-b a/b a/readme.txt data/eof.bin "
+                                  "docs/update.xml text/readme.txt tool.exe ä 数据/钱包.dat 😀")
+                              .split(' ')));
         QCOMPARE(readFile(r + "/update.xml"), "update.xml");
     }
 
@@ -284,25 +263,22 @@ private slots:
     void previousReleaseKeepsVersionsOfUnchangedFiles()
     {
         const QString root = fresh(), r = root + "/r";
-        for (const QString &name : {"same.dll", "config.txt", "plugin.dll", "dropped.txt"})
-            writeFile(r + "/" + name, name.toUtf8() + "\n");
-        writeFile(r + "/marked.dll", "MZ\x1a code 1");
+        files({"r/same", "same", "r/config", "a\n", "r/plugin", "1", "r/dropped", "1", "r/marked",
+               "\x1a 1"})(root);
         QCOMPARE(run(make() + " --output ROOT/1.0.0.xml", root).status, 0);
-        files({"r/plugin.dll", "2", "r/sub/added.txt", "new", "r/dropped.txt", QByteArray()})(root);
+        files({"r/plugin", "2", "r/sub/added", "new", "r/dropped", QByteArray()})(root);
         QCOMPARE(
             run(make("1.1.0") + " --previous ROOT/1.0.0.xml --output ROOT/1.1.0.xml", root).out,
-            "changed  plugin.dll\nnew      sub/added.txt\ndropped  dropped.txt\n1 new, 1 "
-            "changed, 3 unchanged, 1 dropped since 1.0.0\n" +
+            "changed  plugin\nnew      sub/added\ndropped  dropped\n1 new, 1 changed, 3 "
+            "unchanged, 1 dropped since 1.0.0\n" +
                 root + "/1.1.0.xml: version 1.1.0, 5 files\n");
         QCOMPARE(readFile(root + "/1.1.0.xml"),
                  expected(r, "1.1.0",
-                          {"config.txt=1.0.0", "marked.dll=1.0.0", "plugin.dll", "same.dll=1.0.0",
-                           "sub/added.txt"}));
-        files({"r/config.txt", "config.txt\r\n", "r/marked.dll", "MZ\x1a code 2", "r/same.dll",
-               "changed"})(root);
+                          {"config=1.0.0", "marked=1.0.0", "plugin", "same=1.0.0", "sub/added"}));
+        files({"r/config", "a\r\n", "r/marked", "\x1a 2", "r/same", "changed"})(root);
         QCOMPARE(run(make("1.2.0") + " --previous ROOT/1.1.0.xml", root).status, 0);
-        const QStringList versions{"config.txt=1.2.0", "marked.dll=1.2.0", "plugin.dll=1.1.0",
-                                   "same.dll=1.2.0", "sub/added.txt=1.1.0"};
+        const QStringList versions{"config=1.2.0", "marked=1.2.0", "plugin=1.1.0", "same=1.2.0",
+                                   "sub/added=1.1.0"};
         QCOMPARE(readFile(r + "/update.xml"), expected(r, "1.2.0", versions));
         // Signatures are taken over only where they open with the key that signs now.
         const QString other = testDataPath("keys/other_private.pem");
@@ -322,10 +298,8 @@ private slots:
         QTest::newRow("0x1A before the end") << QByteArray("MZ\x1a code") << 2 << server;
         QTest::newRow("0x1A first") << QByteArray("\x1a\x00\x01", 3) << 0 << server;
         QTest::newRow("0x1A past many reads") << head + "\x1a" + head << head.size() << server;
-        QTest::newRow("0x1A as the last byte") << QByteArray("text\x1a") << -1 << server;
-        // Not refused (loopback and intranet servers exist), but both commands say what it
-        // leaves open.
-        QTest::newRow("plain http") << QByteArray("z") << -1 << "http://127.0.0.1:8080/corvantile";
+        // Plain HTTP is not refused (loopback and intranet servers exist), but said.
+        QTest::newRow("0x1A last, plain http") << QByteArray("z\x1a") << -1 << "http://127.0.0.1/c";
     }
 
     // Progress is shown here, where asked, counted in bytes to the end past a 0x1A; the other
@@ -339,11 +313,10 @@ private slots:
         writeFile(root + "/r/bin/file.dll", content);
         const PublisherOutcome made = publish(
             make("1.0.0", address).replace("ROOT", root).split(' '), PublisherProgress::Shown);
-        const QString uncovered =
-            QString("warning: bin/file.dll: only the first %1 of %2 bytes are "
-                    "covered by its MD5 digest and signature")
-                .arg(covered)
-                .arg(content.size());
+        const QString uncovered = QString("warning: bin/file.dll: only the first %1 of %2 bytes "
+                                          "are covered by its MD5 digest and signature")
+                                      .arg(covered)
+                                      .arg(content.size());
         const int warns = covered >= 0, plain = address.startsWith("http:");
         const QString http = "\": installations will fetch the release over plain HTTP";
         QCOMPARE(made.err.count('\n'), 1 + 2 * warns + plain);
@@ -364,6 +337,8 @@ private slots:
         QVERIFY(verified.out.contains("ok             \"bin/file.dll\"\n"));
     }
 
+    // The findings of each kind of check; what a live check finds the same way is in
+    // tst_publishroundtrip.
     void verifyFinds_data()
     {
         QTest::addColumn<Setup>("setup");
@@ -374,35 +349,32 @@ private slots:
                             const QString &err = {}, const QString &key = devPublic) {
             QTest::newRow(tag) << setup << out << err << key;
         };
+        const auto edit = [](const QString &from, const QString &to) {
+            return files({}, true, from, to);
+        };
         const QString md5 = textModeMd5Of(toolBytes), sha256 = sha256Of(toolBytes);
         row("all ok; files added since are reported, staging files are not",
             files({"r/later/added.dll", "added", "r/tool.exe.update", "staging"}, true),
-            "ok             \"tool.exe\"\nok             \"" + wallet +
-                "\"\nNOT LISTED     \"later/added.dll\"\n4 listed: 4 ok, 0 failed; 1 not listed\n");
-        row("altered file", files({"r/tool.exe", "MZ"}, true),
-            "MD5 MISMATCH   \"tool.exe\" (listed " + md5 + ", file " + textModeMd5Of("MZ") + ")\n");
-        row("byte after 0x1A changed", files({"r/data/eof.bin", "before\x1a else"}, true),
-            "SHA256 MISMATCH \"data/eof.bin\" (listed " + sha256Of("before\x1a") + ", file " +
-                sha256Of("before\x1a else") + ")\n",
-            "warning: data/eof.bin: only the first 6 of 12 bytes are covered");
+            "ok             \"tool.exe\"\nok             \"数据/钱包.dat\"\nNOT LISTED     "
+            "\"later/added.dll\"\n4 listed: 4 ok, 0 failed; 1 not listed\n");
         row("SHA-256 signature over the MD5 text",
-            edited("<SHA256Signature>" + signDigest(sha256, devKey),
-                   "<SHA256Signature>" + signDigest(md5, devKey)),
+            edit("<SHA256Signature>" + signDigest(sha256, devKey),
+                 "<SHA256Signature>" + signDigest(md5, devKey)),
             "BAD SHA256 SIGNATURE \"tool.exe\" (it does not open to the listed SHA256 with this");
         row("missing file", files({"r/text/readme.txt", QByteArray()}, true),
             "MISSING        \"text/readme");
         row("wrong key", files({}, true), "BAD SIGNATURE  \"tool.exe\" (it does not open to the",
             {}, testDataPath("keys/other_public.pem"));
-        row("unsafe name", edited("<Name>tool.exe", "<Name>../tool.exe"),
+        row("unsafe name", edit("<Name>tool.exe", "<Name>../tool.exe"),
             "UNSAFE NAME    \"../tool.exe\" (its component \"..\" walks the folder tree)\n");
-        row("backslash in a name", edited("<Name>tool.exe", "<Name>bin\\tool.exe"),
+        row("backslash in a name", edit("<Name>tool.exe", "<Name>bin\\tool.exe"),
             "UNSAFE NAME    \"bin\\tool.exe\" (it contains a backslash");
-        row("digest removed", edited("<MD5>" + md5 + "</MD5>", ""),
+        row("digest removed", edit("<MD5>" + md5 + "</MD5>", ""),
             "NO DIGEST      \"tool.exe\" (installations would install it unchecked)\n");
         // A bad header fails the check, and the files are still checked.
-        row("short version", edited("<Version>1.0.0", "<Version>1.0"), "4 listed: 4 ok, 0 failed",
+        row("short version", edit("<Version>1.0.0", "<Version>1.0"), "4 listed: 4 ok, 0 failed",
             "ROOT/r/update.xml: Version \"1.0\": it has fewer");
-        row("server with a trailing slash", edited("corvantile</", "corvantile/</"),
+        row("server with a trailing slash", edit("corvantile</", "corvantile/</"),
             "4 listed: 4 ok, 0 failed",
             "ROOT/r/update.xml: UpdateServer \"" + server + "/\": it ends");
         row("private key", files({}, true), {}, devKey + ": it holds a private key; verify",

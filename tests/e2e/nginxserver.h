@@ -1,9 +1,10 @@
 #ifndef CORVANTILE_E2E_NGINXSERVER_H
 #define CORVANTILE_E2E_NGINXSERVER_H
 
+#include "tests/testsupport.h"
+
 #include <QProcess>
-#include <QString>
-#include <QStringList>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 
 // nginx as a publisher runs it (scripts/nginx-config, `options` such as "--tls" or "--directive"
@@ -13,15 +14,30 @@ class NginxServer
 {
 public:
     static inline const QString basePath = QStringLiteral("/corvantile");
-    ~NginxServer();
-    static QString executable();
-    bool start(const QString &releaseDir, const QStringList &options = {});
-    QString url(const QString &scheme = "http") const
+    ~NginxServer() { stop(); }
+    static QString executable()
+    {
+        return QStandardPaths::findExecutable("nginx", qEnvironmentVariable("PATH").split(':')
+                                                           << "/usr/sbin");
+    }
+    QString url(const QString &scheme) const
     {
         return QString("%1://127.0.0.1:%2%3").arg(scheme).arg(port).arg(basePath);
     }
-    QString log(const QString &name = "error.log") const;
+    QString log(const QString &name = "error.log") const
+    {
+        return QString::fromUtf8(readFile(prefix.filePath(name)));
+    }
     QStringList requests() const { return log("access.log").split('\n', Qt::SkipEmptyParts); }
+    void stop()
+    {
+        process.terminate();
+        process.waitForFinished();
+    }
+
+    // Another process may take the free port before nginx binds it: nginx then gives up, and
+    // another port is tried. nginx writes its pid file once it holds the port.
+    bool start(const QString &releaseDir, const QStringList &options);
 
 private:
     QTemporaryDir prefix;
