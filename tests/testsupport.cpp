@@ -6,8 +6,6 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QDirIterator>
-#include <QFile>
-#include <QFileInfo>
 #include <QTextStream>
 
 #include <openssl/pem.h>
@@ -25,11 +23,11 @@ QByteArray readTestData(const QString &relative)
 
 QString developmentKeyProblem()
 {
-    if (QByteArray(publicKeyPem) == readTestData("keys/dev_public.pem"))
-        return QString();
-    return "this build embeds another public key than the development key; configure it with "
-           "-DCORVANTILE_PUBLIC_KEY=" +
-           testDataPath("keys/dev_public.pem") + " (scripts/test does)";
+    return QByteArray(publicKeyPem) == readTestData("keys/dev_public.pem")
+               ? QString()
+               : "this build embeds another public key than the development key; configure it "
+                 "with -DCORVANTILE_PUBLIC_KEY=" +
+                     testDataPath("keys/dev_public.pem") + " (scripts/test does)";
 }
 
 void writeFile(const QString &path, const QByteArray &content)
@@ -59,22 +57,18 @@ QMap<QString, QByteArray> filesBelow(const QString &dir)
 
 QString md5Of(const QByteArray &bytes)
 {
-    return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Md5).toHex());
+    return QCryptographicHash::hash(bytes, QCryptographicHash::Md5).toHex();
 }
 
 QString sha256Of(const QByteArray &bytes)
 {
-    return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
+    return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex();
 }
 
 QString textModeMd5Of(const QByteArray &raw)
 {
-    QByteArray delivered;
-    for (int i = 0; i < raw.size() && raw.at(i) != '\x1a'; ++i) {
-        if (raw.at(i) != '\r' || i + 1 == raw.size() || raw.at(i + 1) != '\n')
-            delivered.append(raw.at(i));
-    }
-    return md5Of(delivered);
+    const int mark = raw.indexOf('\x1a');
+    return md5Of(raw.left(mark < 0 ? raw.size() : mark).replace("\r\n", "\n"));
 }
 
 QByteArray signBlock(const QString &keyPath, const QByteArray &block)
@@ -83,11 +77,10 @@ QByteArray signBlock(const QString &keyPath, const QByteArray &block)
     PkeyContextPointer context(key ? EVP_PKEY_CTX_new(key.get(), nullptr) : nullptr);
     std::size_t length = key ? static_cast<std::size_t>(EVP_PKEY_get_size(key.get())) : 0;
     QByteArray signature(static_cast<int>(length), '\0');
-    const auto *input = reinterpret_cast<const unsigned char *>(block.constData());
     if (!context || EVP_PKEY_sign_init(context.get()) <= 0 ||
         EVP_PKEY_CTX_set_rsa_padding(context.get(), RSA_PKCS1_PADDING) <= 0 ||
         EVP_PKEY_sign(context.get(), reinterpret_cast<unsigned char *>(signature.data()), &length,
-                      input, block.size()) <= 0)
+                      reinterpret_cast<const unsigned char *>(block.data()), block.size()) <= 0)
         return QByteArray();
     return signature.left(static_cast<int>(length));
 }
@@ -97,14 +90,12 @@ QString signDigest(const QString &digest, const QString &keyPath)
     const QByteArray signature = signBlock(keyPath, digest.toLatin1());
     if (signature.isEmpty())
         qFatal("cannot sign with %s", qPrintable(keyPath));
-    return QString::fromLatin1(signature.toBase64());
+    return signature.toBase64();
 }
 
 PkeyPointer readPrivateKeyFile(const QString &path)
 {
-    QByteArray pem = readFile(path);
-    if (pem.isEmpty())
-        pem = readTestData(path);
+    const QByteArray pem = QFile::exists(path) ? readFile(path) : readTestData(path);
     const BioPointer bio = pemBio(pem.constData(), pem.size());
     return bio ? readPrivateKeyPem(bio.get()) : PkeyPointer();
 }
@@ -112,8 +103,8 @@ PkeyPointer readPrivateKeyFile(const QString &path)
 QByteArray publicKeyPemOf(evp_pkey_st *key)
 {
     BioPointer bio(BIO_new(BIO_s_mem()));
-    char *data = nullptr;
     PEM_write_bio_PUBKEY(bio.get(), key);
+    char *data = nullptr;
     const long size = BIO_get_mem_data(bio.get(), &data);
     return QByteArray(data, static_cast<int>(size));
 }
@@ -121,8 +112,7 @@ QByteArray publicKeyPemOf(evp_pkey_st *key)
 PublisherOutcome publish(const QStringList &arguments, PublisherProgress progress)
 {
     PublisherOutcome outcome;
-    QTextStream out(&outcome.out);
-    QTextStream err(&outcome.err);
+    QTextStream out(&outcome.out), err(&outcome.err);
     outcome.status = runPublisher(arguments, out, err, progress);
     out.flush();
     err.flush();

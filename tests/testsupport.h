@@ -15,13 +15,11 @@
 
 QString testDataPath(const QString &relative);
 QByteArray readTestData(const QString &relative);
-// Null when the build embeds the development public key, whose private half the tests sign with;
-// otherwise the one sentence a test that needs it fails with.
+// Null when the build embeds the development public key (the tests sign with its private half).
 QString developmentKeyProblem();
-// Creates the folders on the way; a file that cannot be written ends the test run.
 void writeFile(const QString &path, const QByteArray &content);
 QByteArray readFile(const QString &path); // empty when it cannot be read
-// Every file below `dir` (links followed) by its relative name, with its bytes.
+// Every file below `dir` by relative name (links followed), with its bytes.
 QMap<QString, QByteArray> filesBelow(const QString &dir);
 QString md5Of(const QByteArray &bytes);
 QString sha256Of(const QByteArray &bytes);
@@ -30,19 +28,17 @@ QString textModeMd5Of(const QByteArray &raw);
 // Signing done with OpenSSL directly, so that no product signer is the judge: PKCS #1 v1.5 type 1
 // padding over the text itself, no DigestInfo. Raw bytes; empty when the key cannot sign.
 QByteArray signBlock(const QString &keyPath, const QByteArray &block);
-// As a manifest lists it: the signature over a digest text, in Base64.
 QString signDigest(const QString &digest, const QString &keyPath);
-// A private key from a PEM file (a path, or relative to tests/data); null when it holds none.
+// A private key from a PEM file, by path or relative to tests/data; null when it holds none.
 PkeyPointer readPrivateKeyFile(const QString &path);
 QByteArray publicKeyPemOf(evp_pkey_st *key);
 
+// One in-process run of corvantile-publish.
 struct PublisherOutcome
 {
     int status = -1;
-    QString out;
-    QString err;
+    QString out, err;
 };
-// One in-process run of corvantile-publish.
 PublisherOutcome publish(const QStringList &arguments,
                          PublisherProgress progress = PublisherProgress::Quiet);
 
