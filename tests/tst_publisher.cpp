@@ -1,4 +1,4 @@
-// The publisher's tool, run in-process: its refusals, the manifest `make` writes and its
+// The publisher's tool, run in-process: its refusals, the manifests `make` writes and its
 // warnings, and what `verify` finds in a published folder.
 #include "tests/testsupport.h"
 #include "tools/releasedigests.h"
@@ -19,22 +19,18 @@ namespace {
 const QString server = "https://127.0.0.1:8080/corvantile", tool = "corvantile-publish: ";
 const QString devKey = testDataPath("keys/dev_private.pem");
 const QString devPublic = testDataPath("keys/dev_public.pem");
-const QByteArray toolBytes("MZ\x90\x00\x03\x00\r\x00", 8);
 // Binary, CR LF text, a 0x1A as the last byte (nothing left uncovered), a name beyond Latin-1.
-const QList<QByteArray> release{"r/tool.exe",     toolBytes,    "r/text/readme.txt", "a\r\nb\r\n",
+const QList<QByteArray> release{"r/tool.exe",     "MZ\x90\r",   "r/text/readme.txt", "a\r\nb\r\n",
                                 "r/data/eof.bin", "before\x1a", "r/数据/钱包.dat",   "wallet"};
 
-QString make(const QString &version = "1.0.0", const QString &url = server,
-             const QString &key = devKey)
-{
+const auto make = [](const QString &version = "1.0.0", const QString &url = server,
+                     const QString &key = devKey) {
     return QString("make --release ROOT/r --server %1 --version %2 --key %3")
         .arg(url, version, key);
-}
-
-PublisherOutcome run(const QString &arguments, const QString &root)
-{
+};
+const auto run = [](const QString &arguments, const QString &root) {
     return publish(QString(arguments).replace("ROOT", root).split(' ', Qt::SkipEmptyParts));
-}
+};
 
 // Writes files below ROOT by name and content (null: removes it); where `made`, after the
 // standard release is made; then replaces `from` by `to` in ROOT/r/update.xml.
@@ -98,69 +94,59 @@ private slots:
     {
         QTest::addColumn<QString>("arguments");
         QTest::addColumn<int>("status");
-        QTest::addColumn<QString>("line"); // how the message starts
+        QTest::addColumn<QString>("line"); // how the message or usage starts
         QTest::addColumn<Setup>("setup");
-        const auto row = [](const char *tag, const QString &arguments, int status,
-                            const QString &line, const Setup &setup = files(release)) {
+        const auto row = [](const char *tag, const QString &arguments, int status, QString line,
+                            const Setup &setup = files(release)) {
+            line.prepend(status == 1 ? tool : status == 2 ? "corvantile-publish" : "");
             QTest::newRow(tag) << arguments << status << line << setup;
         };
-        const QString v = "verify --release r --key k", p = "corvantile-publish",
-                      pv = p + " verify: ";
-        row("no command", "", 2, p + ": no command given");
-        row("unknown command", "publish", 2, p + ": unknown command \"publish\"");
-        row("unknown option", v + " --force", 2, pv + "unknown option --force");
-        row("value missing", "verify --key k --release", 2, pv + "--release needs a value\n");
-        row("empty value", "verify --release= --key k", 2,
-            pv + "--release needs a value, not empty");
-        row("option twice", v + " --key k2", 2, pv + "--key is given twice");
-        row("stray argument", v + " x", 2, pv + "unexpected argument \"x\"");
-        row("verify without key", "verify --release r", 2, pv + "missing --key");
-        row("make without anything", "make", 2, p + " make: missing --release");
-        row("value to a flag", "make --allow-unchanged=1", 2,
-            p + " make: --allow-unchanged takes no");
-        row("help", "--help", 0, "Usage: " + p + " COMMAND");
-        row("help wins", "make --release r --bogus --help", 0, "Usage: " + p + " make ");
+        const QString v = "verify --release r --key k";
+        row("no command", "", 2, ": no command given");
+        row("unknown command", "publish", 2, ": unknown command \"publish\"");
+        row("unknown option", v + " --force", 2, " verify: unknown option --force");
+        row("value missing", "verify --key k --release", 2, " verify: --release needs a value\n");
+        row("empty value", "verify --release= --key k", 2, " verify: --release needs a value, not");
+        row("option twice", v + " --key k2", 2, " verify: --key is given twice");
+        row("stray argument", v + " x", 2, " verify: unexpected argument \"x\"");
+        row("verify without key", "verify --release r", 2, " verify: missing --key");
+        row("make without anything", "make", 2, " make: missing --release");
+        row("value to a flag", "make --allow-unchanged=1", 2, " make: --allow-unchanged takes no");
+        row("help", "--help", 0, "Usage: corvantile-publish COMMAND");
+        row("help wins", "make --release r --bogus --help", 0, "Usage: corvantile-publish make ");
 
-        const QString decimal = tool + "--version %1: its component \"%2\" is not a decimal";
-        row("two version components", make("1.2"), 1, tool + "--version 1.2: it has fewer than");
+        const QString decimal = "--version %1: its component \"%2\" is not a decimal";
+        row("two version components", make("1.2"), 1, "--version 1.2: it has fewer than");
         row("version suffix", make("1.2.3-b"), 1, decimal.arg("1.2.3-b", "3-b"));
         row("beyond the int range", make("1.2.9999999999"), 1,
             decimal.arg("1.2.9999999999", "9999999999"));
-        row("version not newer", make("1.2.3") + " --previous ROOT/old.xml", 1,
-            tool + "--version 1.2.3: it is not newer than \"1.2.3\", the version of ROOT/old.xml",
-            files(release +
-                  QList<QByteArray>{"old.xml", "<Update><Version>1.2.3</Version></Update>"}));
+        row("version not newer", make("1.2.3") + " --previous ROOT/o", 1,
+            "--version 1.2.3: it is not newer than \"1.2.3\", the version of ROOT/o",
+            files(release + QList<QByteArray>{"o", "<Update><Version>1.2.3</Version></Update>"}));
         for (const QString url : {"127.0.0.1/a", "ftp://127.0.0.1/a", "http:///a"})
-            row(qPrintable(url), make("1.0.0", url), 1,
-                tool + "--server " + url + ": it is not an");
-        row("trailing slash", make("1.0.0", "http://h/a/"), 1,
-            tool + "--server http://h/a/: it ends");
+            row(qPrintable(url), make("1.0.0", url), 1, "--server " + url + ": it is not an");
+        row("trailing slash", make("1.0.0", "http://h/a/"), 1, "--server http://h/a/: it ends");
         row("query", make("1.0.0", "http://h/a?b"), 1,
-            tool + "--server http://h/a?b: installations append \"/update.xml\" to it, which a");
+            "--server http://h/a?b: installations append");
 
-        // The updater's own name rules apply as they stand (see tst_filenames); these are the
-        // publisher's, and one of the updater's.
+        // The publisher's own name rules; the updater's apply as they stand (see tst_filenames).
         for (const auto &[name, reason] : QList<std::pair<QString, QString>>{
                  {"bin\\a.dll", "it contains a backslash, which the updater reads as a folder"},
                  {"issue#7.txt", "it contains '#', which would end the download address"},
                  {"a%41.txt", "\"%41\" in it would be read as a percent escape"},
                  {"a:b.txt", "it contains a colon: Windows reads \"a:\" as a drive"},
                  {"bin/tool.dll", "it differs from \"bin/Tool.dll\" only in case"}})
-            row(qPrintable(name), make(), 1, tool + "ROOT/r/" + name + ": " + reason,
+            row(qPrintable(name), make(), 1, "ROOT/r/" + name + ": " + reason,
                 files({"r/" + name.toUtf8(), "x", "r/bin/Tool.dll", "y"}));
-        const auto link = [](const QString &target) -> Setup {
-            return [target](const QString &root) {
-                files({"r/a.dll", "a", "r/folder/b.dll", "b", "outside.txt", "o"})(root);
-                QVERIFY(QFile::link(target, root + "/r/link"));
-            };
-        };
-        const QString linkTo = tool + "ROOT/r/link: it is a symbolic link to ";
-        row("link outside", make(), 1, linkTo + "ROOT/outside.txt, outside the release",
-            link("../outside.txt"));
-        row("link to a folder", make(), 1, linkTo + "a folder; only links to files",
-            link("folder"));
-        row("link to nothing", make(), 1, linkTo + "ROOT/r/gone, which does not exist",
-            link("gone"));
+        for (const auto &[target, reason] : QList<std::pair<QString, QString>>{
+                 {"../outside.txt", "ROOT/outside.txt, outside the release"},
+                 {"folder", "a folder; only links to files"},
+                 {"gone", "ROOT/r/gone, which does not exist"}})
+            row(qPrintable(target), make(), 1, "ROOT/r/link: it is a symbolic link to " + reason,
+                [target = target](const QString &root) {
+                    files({"r/a.dll", "a", "r/folder/b.dll", "b", "outside.txt", "o"})(root);
+                    QVERIFY(QFile::link(target, root + "/r/link"));
+                });
 
         const auto pem = [](EVP_PKEY *key, const EVP_CIPHER *cipher) {
             BioPointer bio(BIO_new(BIO_s_mem()));
@@ -178,18 +164,17 @@ private slots:
                  {pem(ec.get(), nullptr), "it holds a key of type EC, not a plain RSA key"},
                  {pem(readPrivateKeyFile(devKey).get(), EVP_aes_128_cbc()),
                   "the key is protected"}})
-            row(qPrintable(reason), make("1.0.0", server, "ROOT/k"), 1, tool + "ROOT/k: " + reason,
+            row(qPrintable(reason), make("1.0.0", server, "ROOT/k"), 1, "ROOT/k: " + reason,
                 files(release + QList<QByteArray>{"k", content}));
 
         const QString previous = make("1.1.0") + " --previous ROOT/r/update.xml";
-        row("no release folder", make(), 1, tool + "ROOT/r: no such folder", files({}));
-        row("no previous manifest", previous, 1, tool + "ROOT/r/update.xml: cannot read it: ");
-        row("previous manifest is not XML", previous, 1,
-            tool + "ROOT/r/update.xml: not a well-formed",
+        row("no release folder", make(), 1, "ROOT/r: no such folder", files({}));
+        row("no previous manifest", previous, 1, "ROOT/r/update.xml: cannot read it: ");
+        row("previous manifest is not XML", previous, 1, "ROOT/r/update.xml: not a well-formed",
             files(release + QList<QByteArray>{"r/update.xml", "<Update>"}));
         row("nothing changed since", previous, 1,
-            tool + "ROOT/r: nothing is new, changed or dropped since 1.0.0 (ROOT/r/update.xml), so "
-                   "installations would fetch nothing; give --allow-unchanged",
+            "ROOT/r: nothing is new, changed or dropped since 1.0.0 (ROOT/r/update.xml), so "
+            "installations would fetch nothing; give --allow-unchanged",
             files({}, true));
     }
 
@@ -234,8 +219,11 @@ private slots:
         }
     }
 
-    // Names near the rules are published; the manifest there, the output and a staging file of
-    // the updater are not; a link to a file inside stands for the file.
+    // Names near the rules are published, in UTF-16 code units, capitals first; the manifest
+    // there, the output and a staging file of the updater are not; a link to a file inside stands
+    // for the file. A file keeps its version while its SHA-256 stays: the MD5 misses CR LF in
+    // place of LF and bytes after the first 0x1A. Signatures are taken over only where they open
+    // with the key that signs now.
     void makeWritesTheManifest()
     {
         const QString root = fresh(), r = root + "/r";
@@ -245,48 +233,43 @@ private slots:
                                        .split(' '))
             writeFile(r + "/" + name, name.toUtf8());
         QVERIFY(QFile::link("../text/readme.txt", r + "/a/readme.txt"));
-        const PublisherOutcome outcome = run(make() + " --output ROOT/r/manifest.xml", root);
-        QCOMPARE(outcome.err, tool + "note: left out " + r +
-                                  "/tool.exe.update: a staging file of the updater\n");
-        QCOMPARE(outcome.out, r + "/manifest.xml: version 1.0.0, 15 files\n");
-        // In UTF-16 code units, capitals first.
-        QCOMPARE(readFile(r + "/manifest.xml"),
-                 expected(r, "1.0.0",
-                          QString("%zz 100% B&B COM10 Z a-b a/b a/readme.txt data/eof.bin "
-                                  "docs/update.xml text/readme.txt tool.exe ä 数据/钱包.dat 😀")
-                              .split(' ')));
+        PublisherOutcome made = run(make() + " --output ROOT/r/manifest.xml", root);
+        QCOMPARE(made.err, tool + "note: left out " + r +
+                               "/tool.exe.update: a staging file of the updater\n");
+        QCOMPARE(made.out, r + "/manifest.xml: version 1.0.0, 15 files\n");
+        QStringList names = QString("%zz 100% B&B COM10 Z a-b a/b a/readme.txt data/eof.bin "
+                                    "docs/update.xml text/readme.txt tool.exe ä 数据/钱包.dat 😀")
+                                .split(' ');
+        QCOMPARE(readFile(r + "/manifest.xml"), expected(r, "1.0.0", names));
         QCOMPARE(readFile(r + "/update.xml"), "update.xml");
-    }
 
-    // A file keeps the version its last change gave it. The SHA-256 decides: the MD5 misses
-    // CR LF in place of LF and bytes after the first 0x1A.
-    void previousReleaseKeepsVersionsOfUnchangedFiles()
-    {
-        const QString root = fresh(), r = root + "/r";
-        files({"r/same", "same", "r/config", "a\n", "r/plugin", "1", "r/dropped", "1", "r/marked",
-               "\x1a 1"})(root);
-        QCOMPARE(run(make() + " --output ROOT/1.0.0.xml", root).status, 0);
-        files({"r/plugin", "2", "r/sub/added", "new", "r/dropped", QByteArray()})(root);
-        QCOMPARE(
-            run(make("1.1.0") + " --previous ROOT/1.0.0.xml --output ROOT/1.1.0.xml", root).out,
-            "changed  plugin\nnew      sub/added\ndropped  dropped\n1 new, 1 changed, 3 "
-            "unchanged, 1 dropped since 1.0.0\n" +
-                root + "/1.1.0.xml: version 1.1.0, 5 files\n");
-        QCOMPARE(readFile(root + "/1.1.0.xml"),
-                 expected(r, "1.1.0",
-                          {"config=1.0.0", "marked=1.0.0", "plugin", "same=1.0.0", "sub/added"}));
-        files({"r/config", "a\r\n", "r/marked", "\x1a 2", "r/same", "changed"})(root);
-        QCOMPARE(run(make("1.2.0") + " --previous ROOT/1.1.0.xml", root).status, 0);
-        const QStringList versions{"config=1.2.0", "marked=1.2.0", "plugin=1.1.0", "same=1.2.0",
-                                   "sub/added=1.1.0"};
-        QCOMPARE(readFile(r + "/update.xml"), expected(r, "1.2.0", versions));
-        // Signatures are taken over only where they open with the key that signs now.
+        files({"r/tool.exe", "MZ 2", "r/text/readme.txt", "a\nb\n", "r/data/eof.bin",
+               "before\x1a 2", "r/Z", QByteArray(), "r/new", "new", "r/tool.exe.update",
+               QByteArray()})(root);
+        made = run(make("1.1.0") + " --previous ROOT/r/manifest.xml --output ROOT/r/manifest.xml",
+                   root);
+        QCOMPARE(made.out, "changed  a/readme.txt\nchanged  data/eof.bin\nnew      new\nchanged  "
+                           "text/readme.txt\nchanged  tool.exe\ndropped  Z\n1 new, 4 changed, 10 "
+                           "unchanged, 1 dropped since 1.0.0\n" +
+                               r + "/manifest.xml: version 1.1.0, 15 files\n");
+        names.removeOne("Z");
+        names.insert(9, "new");
+        for (QString &name : names)
+            name += QString("a/readme.txt data/eof.bin new text/readme.txt tool.exe")
+                            .split(' ')
+                            .contains(name)
+                        ? ""
+                        : "=1.0.0";
+        QCOMPARE(readFile(r + "/manifest.xml"), expected(r, "1.1.0", names));
         const QString other = testDataPath("keys/other_private.pem");
-        QVERIFY(
-            run(make("1.3.0", server, other) + " --previous ROOT/r/update.xml --allow-unchanged",
-                root)
-                .out.startsWith("0 new, 0 changed, 5 unchanged, 0 dropped since 1.2.0\n"));
-        QCOMPARE(readFile(r + "/update.xml"), expected(r, "1.3.0", versions, other));
+        made = run(
+            make("1.2.0", server, other) +
+                " --previous ROOT/r/manifest.xml --allow-unchanged --output ROOT/r/manifest.xml",
+            root);
+        QVERIFY(made.out.startsWith("0 new, 0 changed, 15 unchanged, 0 dropped since 1.1.0\n"));
+        for (QString &name : names)
+            name += name.contains('=') ? "" : "=1.1.0";
+        QCOMPARE(readFile(r + "/manifest.xml"), expected(r, "1.2.0", names, other));
     }
 
     void warnsOfBytesAfterTheEndOfFileMark_data()
@@ -337,7 +320,7 @@ private slots:
         QVERIFY(verified.out.contains("ok             \"bin/file.dll\"\n"));
     }
 
-    // The findings of each kind of check; what a live check finds the same way is in
+    // The findings of each kind; what the live check finds the same way is in
     // tst_publishroundtrip.
     void verifyFinds_data()
     {
@@ -352,7 +335,7 @@ private slots:
         const auto edit = [](const QString &from, const QString &to) {
             return files({}, true, from, to);
         };
-        const QString md5 = textModeMd5Of(toolBytes), sha256 = sha256Of(toolBytes);
+        const QString md5 = textModeMd5Of("MZ\x90\r"), sha256 = sha256Of("MZ\x90\r");
         row("all ok; files added since are reported, staging files are not",
             files({"r/later/added.dll", "added", "r/tool.exe.update", "staging"}, true),
             "ok             \"tool.exe\"\nok             \"数据/钱包.dat\"\nNOT LISTED     "
