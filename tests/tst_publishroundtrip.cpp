@@ -104,7 +104,7 @@ private slots:
         publishReleases(scenario.installPath(), scenario.releasePath(), nginx.url("https"));
         const QMap<QString, QByteArray> before = filesBelow(scenario.installPath());
         const RunResult result = scenario.runAndCloseAfter("get serverXml error.");
-        const QString requests = nginx.requests().join('\n');
+        const QString requests = nginx.log("access.log");
         if (certificate == "good") {
             QVERIFY2(result.finished && result.exitCode == 0 && result.boxes.isEmpty() &&
                          result.toolStarted &&

@@ -1,8 +1,17 @@
 #include "tests/e2e/nginxserver.h"
 
+#include <QStandardPaths>
 #include <QTcpServer>
 #include <QtTest>
 
+QString NginxServer::executable()
+{
+    return QStandardPaths::findExecutable("nginx", qEnvironmentVariable("PATH").split(':')
+                                                       << "/usr/sbin");
+}
+
+// Another process may take the free port before nginx binds it: nginx then gives up, and another
+// port is tried. nginx writes its pid file once it holds the port.
 bool NginxServer::start(const QString &releaseDir, const QStringList &options)
 {
     for (int attempt = 0; attempt < 5; ++attempt) {
@@ -29,7 +38,8 @@ bool NginxServer::start(const QString &releaseDir, const QStringList &options)
                             10000) &&
             ready())
             return true;
-        stop();
+        process.terminate();
+        process.waitForFinished();
     }
     return false;
 }
