@@ -19,6 +19,7 @@ namespace {
 const QString server = "https://127.0.0.1:8080/corvantile", tool = "corvantile-publish: ";
 const QString devKey = testDataPath("keys/dev_private.pem");
 const QString devPublic = testDataPath("keys/dev_public.pem");
+const QString otherPublic = testDataPath("keys/other_public.pem");
 // Binary, CR LF text, a 0x1A as the last byte (nothing left uncovered), a name beyond Latin-1.
 const QList<QByteArray> release{"r/tool.exe",     "MZ\x90\r",   "r/text/readme.txt", "a\r\nb\r\n",
                                 "r/data/eof.bin", "before\x1a", "r/数据/钱包.dat",   "wallet"};
@@ -191,19 +192,17 @@ private slots:
             "ok             \"tool.exe\"\nok             \"数据/钱包.dat\"\nNOT LISTED     "
             "\"later/added.dll\"\n4 listed: 4 ok, 0 failed; 1 not listed\n");
         row("SHA-256 signature over the MD5 text", dev, 1, {},
-            edit("<SHA256Signature>" + signDigest(sha256, devKey),
-                 "<SHA256Signature>" + signDigest(md5, devKey)),
-            "BAD SHA256 SIGNATURE \"tool.exe\" (it does not open to the listed SHA256 with this");
-        row("missing file", dev, 1, {}, files({"r/text/readme.txt", QByteArray()}, true),
-            "MISSING        \"text/readme");
-        row("wrong key", verify + testDataPath("keys/other_public.pem"), 1, {}, files({}, true),
-            "BAD SIGNATURE  \"tool.exe\" (it does not open to the");
-        row("unsafe name", dev, 1, {}, edit("<Name>tool.exe", "<Name>../tool.exe"),
-            "UNSAFE NAME    \"../tool.exe\" (its component \"..\" walks the folder tree)\n");
-        row("backslash in a name", dev, 1, {}, edit("<Name>tool.exe", "<Name>bin\\tool.exe"),
-            "UNSAFE NAME    \"bin\\tool.exe\" (it contains a backslash");
+            edit(signDigest(sha256, devKey), signDigest(md5, devKey)),
+            "BAD SHA256 SIGNATURE \"tool");
+        row("missing file", dev, 1, {}, files({"r/tool.exe", {}}, true), "MISSING        \"tool");
+        row("wrong key", verify + otherPublic, 1, {}, files({}, true),
+            "BAD SIGNATURE  \"tool.exe\" (it");
+        row("unsafe name", dev, 1, {}, edit(">tool", ">../tool"),
+            "UNSAFE NAME    \"../tool.exe\" (its");
+        row("backslash", dev, 1, {}, edit(">tool", ">b\\tool"),
+            "UNSAFE NAME    \"b\\tool.exe\" (it contains");
         row("digest removed", dev, 1, {}, edit("<MD5>" + md5 + "</MD5>", ""),
-            "NO DIGEST      \"tool.exe\" (installations would install it unchecked)\n");
+            "NO DIGEST      \"tool");
         // A bad header fails the check, and the files are still checked.
         row("short version", dev, 1, "ROOT/r/update.xml: Version \"1.0\": it has fewer",
             edit("<Version>1.0.0", "<Version>1.0"), "4 listed: 4 ok, 0 failed");
@@ -328,8 +327,7 @@ private slots:
         QCOMPARE(readFile(r + "/update.xml"),
                  expected(r, "1.2.0", names, testDataPath("keys/other_private.pem"), http));
         // verify says the same, and passes the release: installations accept it too.
-        const PublisherOutcome verified =
-            run("verify --release ROOT/r --key " + testDataPath("keys/other_public.pem"), root);
+        const PublisherOutcome verified = run("verify --release ROOT/r --key " + otherPublic, root);
         QVERIFY(verified.out.contains("\n15 listed: 15 ok, 0 failed; 0 not listed\n"));
         QVERIFY(verified.err.startsWith(tool + "warning: " + r + "/update.xml: UpdateServer \"" +
                                         http + "\": installations will fetch") &&
