@@ -138,7 +138,7 @@ private slots:
         for (const auto &[name, reason] : QList<std::pair<QString, QString>>{
                  {"bin\\a.dll", "it contains a backslash, which the updater reads as a folder"},
                  {"issue#7.txt", "it contains '#', which would end the download address"},
-                 {"a%41.txt", "\"%41\" in it would be read as a percent escape"},
+                 {"a%41", "\"%41\" in it would be read as a percent escape"},
                  {"a:b.txt", "it contains a colon: Windows reads \"a:\" as a drive"},
                  {"bin/tool.dll", "it differs from \"bin/Tool.dll\" only in case"}})
             row(qPrintable(name), make(), 1, "ROOT/r/" + name + ": " + reason,

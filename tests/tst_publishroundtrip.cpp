@@ -164,6 +164,11 @@ private slots:
             [](const QString &served, const QString &old) {
                 writeFile(served + "/update.xml", readFile(old + "/update.xml"));
             });
+        row("an update.xml with the same entries, written otherwise", {},
+            {{"update.xml", "DIFFERS"}}, "the same entries, written otherwise",
+            [](const QString &served, const QString &) {
+                writeFile(served + "/update.xml", readFile(served + "/update.xml") + "\n");
+            });
         row("a redirect",
             {"--directive", location + "/unchanged.dll { return 302 /x/unchanged.dll; }"},
             {{"unchanged.dll", "REDIRECTED"}}, "/x/unchanged.dll");
