@@ -97,61 +97,66 @@ private slots:
     {
         QTest::addColumn<QString>("arguments");
         QTest::addColumn<int>("status");
-        QTest::addColumn<QString>("err"); // how it starts; empty: nothing
+        QTest::addColumn<QStringList>("err"); // how each of its lines starts
         QTest::addColumn<Setup>("setup");
-        QTest::addColumn<QString>("out"); // what it holds; empty: nothing
-        const auto row = [](const char *tag, const QString &arguments, int status, QString err,
-                            const Setup &setup = files(release), const QString &out = {}) {
-            err.prepend(err.isEmpty() ? "" : status == 2 ? "corvantile-publish" : tool);
+        QTest::addColumn<QStringList>("out"); // what it holds; none: nothing
+        const auto row = [](const char *tag, const QString &arguments, int status, QStringList err,
+                            const Setup &setup = files(release), const QStringList &out = {}) {
+            for (QString &line : err)
+                line.prepend(status == 2 ? "corvantile-publish" : tool);
             QTest::newRow(tag) << arguments << status << err << setup << out;
         };
         const QString v = "verify --release r --key k";
-        row("no command", "", 2, ": no command given");
-        row("unknown command", "publish", 2, ": unknown command \"publish\"");
-        row("unknown option", v + " --force", 2, " verify: unknown option --force");
-        row("value missing", "verify --key k --release", 2, " verify: --release needs a value\n");
-        row("empty value", "verify --release= --key k", 2, " verify: --release needs a value, not");
-        row("option twice", v + " --key k2", 2, " verify: --key is given twice");
-        row("stray argument", v + " x", 2, " verify: unexpected argument \"x\"");
-        row("verify without key", "verify --release r", 2, " verify: missing --key");
-        row("make without anything", "make", 2, " make: missing --release");
-        row("value to a flag", "make --allow-unchanged=1", 2, " make: --allow-unchanged takes no");
-        row("help", "--help", 0, {}, {}, "Usage: corvantile-publish COMMAND");
+        row("no command", "", 2, {": no command given"});
+        row("unknown command", "publish", 2, {": unknown command \"publish\""});
+        row("unknown option", v + " --force", 2, {" verify: unknown option --force"});
+        row("value missing", "verify --key k --release", 2, {" verify: --release needs a value\n"});
+        row("empty value", "verify --release= --key k", 2,
+            {" verify: --release needs a value, not"});
+        row("option twice", v + " --key k2", 2, {" verify: --key is given twice"});
+        row("stray argument", v + " x", 2, {" verify: unexpected argument \"x\""});
+        row("verify without key", "verify --release r", 2, {" verify: missing --key"});
+        row("make without anything", "make", 2, {" make: missing --release"});
+        row("value to a flag", "make --allow-unchanged=1", 2,
+            {" make: --allow-unchanged takes no"});
+        row("help", "--help", 0, {}, {}, {"Usage: corvantile-publish COMMAND"});
         row("help wins", "make --release r --bogus --help", 0, {}, {},
-            "Usage: corvantile-publish make ");
+            {"Usage: corvantile-publish make "});
 
         const QString decimal = "--version %1: its component \"%2\" is not a decimal";
-        row("two version components", make("1.2"), 1, "--version 1.2: it has fewer than");
-        row("version suffix", make("1.2.3-b"), 1, decimal.arg("1.2.3-b", "3-b"));
+        row("two version components", make("1.2"), 1, {"--version 1.2: it has fewer than"});
+        row("version suffix", make("1.2.3-b"), 1, {decimal.arg("1.2.3-b", "3-b")});
         row("beyond the int range", make("1.2.9999999999"), 1,
-            decimal.arg("1.2.9999999999", "9999999999"));
+            {decimal.arg("1.2.9999999999", "9999999999")});
         row("version not newer", make("1.2.3") + " --previous ROOT/o", 1,
-            "--version 1.2.3: it is not newer than \"1.2.3\", the version of ROOT/o",
+            {"--version 1.2.3: it is not newer than \"1.2.3\", the version of ROOT/o"},
             files(release + QList<QByteArray>{"o", "<Update><Version>1.2.3</Version></Update>"}));
         for (const QString url : {"127.0.0.1/a", "ftp://127.0.0.1/a", "http:///a"})
-            row(qPrintable(url), make("1.0.0", url), 1, "--server " + url + ": it is not an");
-        row("trailing slash", make("1.0.0", "http://h/a/"), 1, "--server http://h/a/: it ends");
+            row(qPrintable(url), make("1.0.0", url), 1, {"--server " + url + ": it is not an"});
+        row("trailing slash", make("1.0.0", "http://h/a/"), 1, {"--server http://h/a/: it ends"});
         row("query", make("1.0.0", "http://h/a?b"), 1,
-            "--server http://h/a?b: installations append");
+            {"--server http://h/a?b: installations append"});
 
-        // The publisher's own name rules; the updater's apply as they stand (see tst_filenames).
-        for (const auto &[name, reason] : QList<std::pair<QString, QString>>{
-                 {"bin\\a.dll", "it contains a backslash, which the updater reads as a folder"},
-                 {"issue#7.txt", "it contains '#', which would end the download address"},
-                 {"a%41", "\"%41\" in it would be read as a percent escape"},
-                 {"a:b.txt", "it contains a colon: Windows reads \"a:\" as a drive"},
-                 {"bin/tool.dll", "it differs from \"bin/Tool.dll\" only in case"}})
-            row(qPrintable(name), make(), 1, "ROOT/r/" + name + ": " + reason,
-                files({"r/" + name.toUtf8(), "x", "r/bin/Tool.dll", "y"}));
-        for (const auto &[target, reason] : QList<std::pair<QString, QString>>{
-                 {"../outside.txt", "ROOT/outside.txt, outside the release"},
-                 {"folder", "a folder; only links to files"},
-                 {"gone", "ROOT/r/gone, which does not exist"}})
-            row(qPrintable(target), make(), 1, "ROOT/r/link: it is a symbolic link to " + reason,
-                [target = target](const QString &root) {
-                    files({"r/a.dll", "a", "r/folder/b.dll", "b", "outside.txt", "o"})(root);
-                    QVERIFY(QFile::link(target, root + "/r/link"));
-                });
+        // The publisher's own name rules (the updater's are in tst_filenames) and links: all said
+        // at once.
+        row("unsafe names and links", make(), 1,
+            {"ROOT/r/a%41: \"%41\" in it would be read as a percent escape",
+             "ROOT/r/a:b: it contains a colon: Windows reads \"a:\" as a drive",
+             "ROOT/r/b\\a: it contains a backslash, which the updater reads as a folder",
+             "ROOT/r/c#7: it contains '#', which would end the download address",
+             "ROOT/r/gone: it is a symbolic link to ROOT/r/nothing, which does not exist",
+             "ROOT/r/in: it is a symbolic link to a folder; only links to files",
+             "ROOT/r/out: it is a symbolic link to ROOT/o, outside the release"},
+            [](const QString &root) {
+                files({"r/a%41", "", "r/a:b", "", "r/b\\a", "", "r/c#7", "", "r/d/e", "", "o", ""})(
+                    root);
+                for (const QString link : {"gone nothing", "in d", "out ../o"})
+                    QVERIFY(
+                        QFile::link(link.section(' ', 1), root + "/r/" + link.section(' ', 0, 0)));
+            });
+        row("names that differ only in case", make(), 1,
+            {"ROOT/r/b/tool: it differs from \"b/Tool\" only in case"},
+            files({"r/b/Tool", "", "r/b/tool", ""}));
 
         const auto pem = [](EVP_PKEY *key, const EVP_CIPHER *cipher) {
             BioPointer bio(BIO_new(BIO_s_mem()));
@@ -169,17 +174,17 @@ private slots:
                  {pem(ec.get(), nullptr), "it holds a key of type EC, not a plain RSA key"},
                  {pem(readPrivateKeyFile(devKey).get(), EVP_aes_128_cbc()),
                   "the key is protected"}})
-            row(qPrintable(reason), make("1.0.0", server, "ROOT/k"), 1, "ROOT/k: " + reason,
+            row(qPrintable(reason), make("1.0.0", server, "ROOT/k"), 1, {"ROOT/k: " + reason},
                 files(release + QList<QByteArray>{"k", content}));
 
         const QString previous = make("1.1.0") + " --previous ROOT/r/update.xml";
-        row("no release folder", make(), 1, "ROOT/r: no such folder", files({}));
-        row("no previous manifest", previous, 1, "ROOT/r/update.xml: cannot read it: ");
-        row("previous manifest is not XML", previous, 1, "ROOT/r/update.xml: not a well-formed",
+        row("no release folder", make(), 1, {"ROOT/r: no such folder"}, files({}));
+        row("no previous manifest", previous, 1, {"ROOT/r/update.xml: cannot read it: "});
+        row("previous manifest is not XML", previous, 1, {"ROOT/r/update.xml: not a well-formed"},
             files(release + QList<QByteArray>{"r/update.xml", "<Update>"}));
         row("nothing changed since", previous, 1,
-            "ROOT/r: nothing is new, changed or dropped since 1.0.0 (ROOT/r/update.xml), so "
-            "installations would fetch nothing; give --allow-unchanged",
+            {"ROOT/r: nothing is new, changed or dropped since 1.0.0 (ROOT/r/update.xml), so "
+             "installations would fetch nothing; give --allow-unchanged"},
             files({}, true));
 
         const QString verify = "verify --release ROOT/r --key ", dev = verify + devPublic;
@@ -189,32 +194,34 @@ private slots:
         const QString md5 = textModeMd5Of("MZ\x90\r"), sha256 = sha256Of("MZ\x90\r");
         row("all ok; files added since are reported, staging files are not", dev, 0, {},
             files({"r/later/added.dll", "added", "r/tool.exe.update", "staging"}, true),
-            "ok             \"tool.exe\"\nok             \"数据/钱包.dat\"\nNOT LISTED     "
-            "\"later/added.dll\"\n4 listed: 4 ok, 0 failed; 1 not listed\n");
-        row("SHA-256 signature over the MD5 text", dev, 1, {},
-            edit(signDigest(sha256, devKey), signDigest(md5, devKey)),
-            "BAD SHA256 SIGNATURE \"tool");
-        row("missing file", dev, 1, {}, files({"r/tool.exe", {}}, true), "MISSING        \"tool");
+            {"ok             \"tool.exe\"\nok             \"数据/钱包.dat\"\nNOT LISTED     "
+             "\"later/added.dll\"\n4 listed: 4 ok, 0 failed; 1 not listed\n"});
+        row("every finding on a file", dev, 1, {},
+            [=](const QString &root) {
+                edit(signDigest(sha256, devKey), signDigest(md5, devKey))(root);
+                files({"r/text/readme.txt", {}}, false,
+                      "<MD5>" + textModeMd5Of("before\x1a") + "</MD5>", "")(root);
+                files({}, false, ">数据/", ">../")(root);
+            },
+            {"BAD SHA256 SIGNATURE \"tool.exe\"", "MISSING        \"text/readme.txt\"",
+             "NO DIGEST      \"data/eof.bin\" (installations would install it unchecked)",
+             "UNSAFE NAME    \"../钱包.dat\" (its component \"..\"", "4 listed: 0 ok, 4 failed"});
+        row("a backslash in a name", dev, 1, {}, edit(">tool", ">b\\tool"),
+            {"UNSAFE NAME    \"b\\tool.exe\" (it contains a backslash"});
         row("wrong key", verify + otherPublic, 1, {}, files({}, true),
-            "BAD SIGNATURE  \"tool.exe\" (it");
-        row("unsafe name", dev, 1, {}, edit(">tool", ">../tool"),
-            "UNSAFE NAME    \"../tool.exe\" (its");
-        row("backslash", dev, 1, {}, edit(">tool", ">b\\tool"),
-            "UNSAFE NAME    \"b\\tool.exe\" (it contains");
-        row("digest removed", dev, 1, {}, edit("<MD5>" + md5 + "</MD5>", ""),
-            "NO DIGEST      \"tool");
+            {"BAD SIGNATURE  \"tool.exe\" (it"});
         // A bad header fails the check, and the files are still checked.
-        row("short version", dev, 1, "ROOT/r/update.xml: Version \"1.0\": it has fewer",
-            edit("<Version>1.0.0", "<Version>1.0"), "4 listed: 4 ok, 0 failed");
+        row("short version", dev, 1, {"ROOT/r/update.xml: Version \"1.0\": it has fewer"},
+            edit("<Version>1.0.0", "<Version>1.0"), {"4 listed: 4 ok, 0 failed"});
         row("server with a trailing slash", dev, 1,
-            "ROOT/r/update.xml: UpdateServer \"" + server + "/\": it ends",
-            edit("corvantile</", "corvantile/</"), "4 listed: 4 ok, 0 failed");
+            {"ROOT/r/update.xml: UpdateServer \"" + server + "/\": it ends"},
+            edit("corvantile</", "corvantile/</"), {"4 listed: 4 ok, 0 failed"});
         row("verify given the private key", verify + devKey, 1,
-            devKey + ": it holds a private key; verify", files({}, true));
+            {devKey + ": it holds a private key; verify"}, files({}, true));
         row("verify given an elliptic curve key", verify + "ROOT/ec.pem", 1,
-            "ROOT/ec.pem: it holds a key of type EC, not a plain RSA key",
+            {"ROOT/ec.pem: it holds a key of type EC, not"},
             files({"ec.pem", publicKeyPemOf(ec.get())}, true));
-        row("no manifest", dev, 1, "ROOT/r/update.xml: cannot read it: ");
+        row("no manifest", dev, 1, {"ROOT/r/update.xml: cannot read it: "});
     }
 
     // Nothing written, nothing said but what is expected, usage errors with a hint; the updater's
@@ -223,9 +230,9 @@ private slots:
     {
         QFETCH(QString, arguments);
         QFETCH(int, status);
-        QFETCH(QString, err);
+        QFETCH(QStringList, err);
         QFETCH(Setup, setup);
-        QFETCH(QString, out);
+        QFETCH(QStringList, out);
         const QString root = fresh();
         if (setup)
             setup(root);
@@ -233,12 +240,14 @@ private slots:
         StandardOutputCapture capture;
         const PublisherOutcome outcome = run(arguments, root);
         QCOMPARE(outcome.status, status);
-        QVERIFY2(err.isEmpty() ? outcome.err.isEmpty()
-                               : outcome.err.startsWith(err.replace("ROOT", root)),
-                 qPrintable(outcome.err));
-        QVERIFY2(out.isEmpty() ? outcome.out.isEmpty() : outcome.out.contains(out),
-                 qPrintable(outcome.out));
+        QCOMPARE(outcome.err.count('\n'), err.size() + (status == PublisherUsageError));
+        for (const QString &line : err)
+            QVERIFY2(("\n" + outcome.err).contains("\n" + QString(line).replace("ROOT", root)),
+                     qPrintable(outcome.err));
         QVERIFY(status != PublisherUsageError || outcome.err.endsWith(" --help\".\n"));
+        QCOMPARE(outcome.out.isEmpty(), out.isEmpty());
+        for (const QString &text : out)
+            QVERIFY2(outcome.out.contains(text), qPrintable(outcome.out));
         QCOMPARE(filesBelow(root), before);
         QCOMPARE(capture.captured(), QString());
     }
