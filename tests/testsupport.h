@@ -19,7 +19,6 @@ QByteArray readTestData(const QString &relative);
 QString developmentKeyProblem();
 void writeFile(const QString &path, const QByteArray &content);
 QByteArray readFile(const QString &path); // empty when it cannot be read
-// Every file below `dir` by relative name (links followed), with its bytes.
 QMap<QString, QByteArray> filesBelow(const QString &dir);
 QString md5Of(const QByteArray &bytes);
 QString sha256Of(const QByteArray &bytes);
@@ -29,7 +28,7 @@ QString textModeMd5Of(const QByteArray &raw);
 // padding over the text itself, no DigestInfo. Raw bytes; empty when the key cannot sign.
 QByteArray signBlock(const QString &keyPath, const QByteArray &block);
 QString signDigest(const QString &digest, const QString &keyPath);
-// A private key from a PEM file, by path or relative to tests/data; null when it holds none.
+// By path or relative to tests/data; null when the file holds no private key.
 PkeyPointer readPrivateKeyFile(const QString &path);
 QByteArray publicKeyPemOf(evp_pkey_st *key);
 
@@ -48,8 +47,6 @@ class StandardOutputCapture
 public:
     StandardOutputCapture() : previous(std::cout.rdbuf(text.rdbuf())) {}
     ~StandardOutputCapture() { std::cout.rdbuf(previous); }
-    StandardOutputCapture(const StandardOutputCapture &) = delete;
-    StandardOutputCapture &operator=(const StandardOutputCapture &) = delete;
     QString captured() const { return QString::fromStdString(text.str()); }
 
 private:

@@ -1,5 +1,4 @@
-// The publisher's tool, run in-process: its refusals, the manifests `make` writes and its
-// warnings, and what `verify` finds in a published folder.
+// The publisher's tool in-process: its refusals, the manifests it makes, what verify finds.
 #include "tests/testsupport.h"
 #include "tools/releasedigests.h"
 #include "tools/releasesigner.h"
@@ -33,8 +32,8 @@ const auto run = [](const QString &arguments, const QString &root) {
     return publish(QString(arguments).replace("ROOT", root).split(' ', Qt::SkipEmptyParts));
 };
 
-// Writes files below ROOT by name and content (null: removes it); where `made`, after the
-// standard release is made; then replaces `from` by `to` in ROOT/r/update.xml.
+// Writes files below ROOT (null: removes), after making the standard release where `made`; then
+// replaces `from` by `to` in ROOT/r/update.xml.
 Setup files(const QList<QByteArray> &written, bool made = false, const QString &from = {},
             const QString &to = {})
 {
@@ -81,7 +80,6 @@ class TestPublisher : public QObject
 
     QTemporaryDir scratch;
     int folders = 0;
-    // An empty folder of its own, by its canonical path as the tool shows it.
     QString fresh()
     {
         const QString dir =
@@ -91,8 +89,7 @@ class TestPublisher : public QObject
     }
 
 private slots:
-    // Every refusal and every finding of verify on a folder; what the live check finds the same
-    // way is in tst_publishroundtrip.
+    // Every refusal and every finding of verify on a folder (the live ones: tst_publishroundtrip).
     void runs_data()
     {
         QTest::addColumn<QString>("arguments");
@@ -137,8 +134,7 @@ private slots:
         row("query", make("1.0.0", "http://h/a?b"), 1,
             {"--server http://h/a?b: installations append"});
 
-        // The publisher's own name rules (the updater's are in tst_filenames) and links: all said
-        // at once.
+        // The publisher's own name rules (the updater's: tst_filenames) and links, said at once.
         row("unsafe names and links", make(), 1,
             {"ROOT/r/a%41: \"%41\" in it would be read as a percent escape",
              "ROOT/r/a:b: it contains a colon: Windows reads \"a:\" as a drive",
@@ -224,8 +220,8 @@ private slots:
         row("no manifest", dev, 1, {"ROOT/r/update.xml: cannot read it: "});
     }
 
-    // Nothing written, nothing said but what is expected, usage errors with a hint; the updater's
-    // diagnostics on standard output are not the tool's to repeat.
+    // Nothing written, nothing said but what is expected (the updater's diagnostics on std::cout
+    // are not the tool's to repeat), usage errors with a hint.
     void runs()
     {
         QFETCH(QString, arguments);
@@ -273,12 +269,10 @@ private slots:
         }
     }
 
-    // Names near the rules are published, in UTF-16 code units, capitals first; the manifest
-    // there, the output and a staging file of the updater are not; a link to a file inside stands
-    // for the file. A file keeps its version while its SHA-256 stays: the MD5 misses CR LF in
-    // place of LF and bytes after the first 0x1A, of which make and verify warn. Signatures are
-    // taken over only where they open with the key that signs now. Plain HTTP is not refused
-    // (loopback and intranet servers exist), but said.
+    // Names near the rules are published, capitals first; the manifest there, the output and
+    // staging files are not; a link inside stands for its file. A file keeps its version while its
+    // SHA-256 stays (the MD5 misses CR LF for LF and bytes after a 0x1A, of which both commands
+    // warn); a signature is taken over only where it opens with the key in use. Plain HTTP is said.
     void makeWritesTheManifest()
     {
         const QString root = fresh(), r = root + "/r", http = "http://127.0.0.1/c";
@@ -335,7 +329,6 @@ private slots:
             name += name.contains('=') ? "" : "=1.1.0";
         QCOMPARE(readFile(r + "/update.xml"),
                  expected(r, "1.2.0", names, testDataPath("keys/other_private.pem"), http));
-        // verify says the same, and passes the release: installations accept it too.
         const PublisherOutcome verified = run("verify --release ROOT/r --key " + otherPublic, root);
         QVERIFY(verified.out.contains("\n15 listed: 15 ok, 0 failed; 0 not listed\n"));
         QVERIFY(verified.err.startsWith(tool + "warning: " + r + "/update.xml: UpdateServer \"" +

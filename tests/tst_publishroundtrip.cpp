@@ -1,5 +1,5 @@
-// What the publisher makes is what installations get: releases made by corvantile-publish, served
-// by nginx on loopback, installed by the real updater; and what verify --url says of them.
+// Releases made by corvantile-publish, served by nginx on loopback, installed by the real
+// updater, and checked by verify --url.
 #include "tests/e2e/harness.h"
 #include "tests/e2e/nginxserver.h"
 
@@ -12,9 +12,8 @@ Q_DECLARE_METATYPE(Serve)
 
 namespace {
 
-// Release 1.0.0 in `old`, and 1.1.0 made after it in `release`, both for `url`: the tool changed,
-// a file changed only after its first 0x1A, one unchanged, one removed, new files named beyond
-// Latin-1 and large (CR LF pairs, many reads).
+// 1.0.0 in `old` and 1.1.0 after it in `release`: a file changed only after its first 0x1A, one
+// unchanged, one removed, new ones named beyond Latin-1 and large (CR LF pairs, many reads).
 void publishReleases(const QString &old, const QString &release, const QString &url)
 {
     QByteArray large;
@@ -49,8 +48,7 @@ class TestPublishRoundTrip : public QObject
     QString certificate(const QString &name) const { return certificates.filePath(name); }
 
 private slots:
-    // An authority the updater is told to trust, one nobody trusts, and server certificates for
-    // one key from them, made by openssl as an authority would.
+    // An authority the updater is told to trust, one nobody trusts, and certificates from them.
     void initTestCase()
     {
         QVERIFY2(!NginxServer::executable().isEmpty(), "nginx is needed (package nginx-light)");
@@ -194,7 +192,6 @@ private slots:
         QFETCH(Serve, serve);
         QFETCH(QVariantMap, statuses);
         QFETCH(QString, detail);
-        // The fixture server and nginx serve the same folder.
         UpdateScenario scenario;
         QVERIFY(faults.isEmpty() || scenario.startServer());
         for (auto fault = faults.begin(); fault != faults.end(); ++fault)
@@ -206,7 +203,6 @@ private slots:
                          : option.replace("FIXTURE", scenario.serverUrl());
         NginxServer nginx;
         QVERIFY2(nginx.start(scenario.releasePath(), options), qPrintable(nginx.log()));
-        // The same releases twice: the tool's output does not depend on where a folder lies.
         QTemporaryDir work;
         publishReleases(work.filePath("old"), work.filePath("new"), nginx.url(scheme));
         publishReleases(work.filePath("old2"), scenario.releasePath(), nginx.url(scheme));

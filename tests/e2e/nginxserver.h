@@ -6,9 +6,8 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
-// nginx as a publisher runs it (scripts/nginx-config, given `options` such as "--tls" or
-// "--directive"), serving a release folder below basePath on a free loopback port, as a child of
-// the test with its configuration and logs in a folder of its own.
+// nginx as scripts/nginx-config sets it up (`options`: "--tls", "--directive", ...), serving a
+// release folder below basePath on a free loopback port, with its logs in a folder of its own.
 class NginxServer
 {
 public:
