@@ -263,8 +263,7 @@ private slots:
             FileDigest digest;
             QVERIFY(!digestFile(file.fileName(), &digest, &error,
                                 [&](std::size_t) { file.resize(size); }));
-            QVERIFY(
-                error.startsWith(QString("cannot read it whole: %1 of 300000 bytes").arg(size)));
+            QVERIFY(error.startsWith(QString("cannot read it whole: %1 of 300000").arg(size)));
             QVERIFY(digest.md5.empty());
         }
     }
@@ -308,12 +307,10 @@ private slots:
                 made.err.count('\n') == 3 && made.err.contains("\n" + hint));
         names.removeOne("Z");
         names.insert(9, "new");
+        const QStringList bumped =
+            QString("a/readme.txt data/eof.bin new text/readme.txt tool.exe").split(' ');
         for (QString &name : names)
-            name += QString("a/readme.txt data/eof.bin new text/readme.txt tool.exe")
-                            .split(' ')
-                            .contains(name)
-                        ? ""
-                        : "=1.0.0";
+            name += bumped.contains(name) ? "" : "=1.0.0";
         QCOMPARE(readFile(r + "/manifest.xml"), expected(r, "1.1.0", names));
 
         QVERIFY(QFile::rename(r + "/manifest.xml", root + "/1.1.0.xml"));
