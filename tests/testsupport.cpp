@@ -4,16 +4,10 @@
 #include "integrity/signature.h"
 
 #include <QCryptographicHash>
-#include <QDebug>
 #include <QDir>
-#include <QDomDocument>
-#include <QFile>
-#include <QFileInfo>
-#include <QProcess>
+#include <QDirIterator>
 #include <QTextStream>
 
-#include <openssl/bio.h>
-#include <openssl/evp.h>
 #include <openssl/pem.h>
 #include <openssl/rsa.h>
 
@@ -29,11 +23,11 @@ QByteArray readTestData(const QString &relative)
 
 QString developmentKeyProblem()
 {
-    if (QByteArray(publicKeyPem) == readTestData("keys/dev_public.pem"))
-        return QString();
-    return "this build embeds another public key than the development key; configure it with "
-           "-DCORVANTILE_PUBLIC_KEY=" +
-           testDataPath("keys/dev_public.pem") + " (scripts/test does)";
+    return QByteArray(publicKeyPem) == readTestData("keys/dev_public.pem")
+               ? QString()
+               : "this build embeds another public key than the development key; configure it "
+                 "with -DCORVANTILE_PUBLIC_KEY=" +
+                     testDataPath("keys/dev_public.pem") + " (scripts/test does)";
 }
 
 void writeFile(const QString &path, const QByteArray &content)
@@ -50,51 +44,31 @@ QByteArray readFile(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
+QMap<QString, QByteArray> filesBelow(const QString &dir)
+{
+    QMap<QString, QByteArray> files;
+    for (QDirIterator it(dir, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+         it.hasNext();) {
+        const QString path = it.next();
+        files.insert(QDir(dir).relativeFilePath(path), readFile(path));
+    }
+    return files;
+}
+
 QString md5Of(const QByteArray &bytes)
 {
-    return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Md5).toHex());
+    return QCryptographicHash::hash(bytes, QCryptographicHash::Md5).toHex();
 }
 
 QString sha256Of(const QByteArray &bytes)
 {
-    return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
-}
-
-ManifestSummary summaryOf(const QString &path)
-{
-    ManifestSummary summary;
-    QDomDocument document;
-    if (!document.setContent(readFile(path)))
-        return summary;
-    summary.server = elementText(document, "UpdateServer");
-    summary.version = elementText(document, "Version");
-    summary.files = readFileTable(document, &summary.digests, &summary.signatures,
-                                  &summary.sha256Digests, &summary.sha256Signatures);
-    const QDomNodeList names = document.elementsByTagName("Name");
-    for (int i = 0; i < names.size(); ++i)
-        summary.namesInOrder.append(names.at(i).toElement().text());
-    return summary;
-}
-
-PublisherOutcome publish(const QStringList &arguments, PublisherProgress progress)
-{
-    PublisherOutcome outcome;
-    QTextStream out(&outcome.out);
-    QTextStream err(&outcome.err);
-    outcome.status = runPublisher(arguments, out, err, progress);
-    out.flush();
-    err.flush();
-    return outcome;
+    return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex();
 }
 
 QString textModeMd5Of(const QByteArray &raw)
 {
-    QByteArray delivered;
-    for (int i = 0; i < raw.size() && raw.at(i) != '\x1a'; ++i) {
-        if (raw.at(i) != '\r' || i + 1 == raw.size() || raw.at(i + 1) != '\n')
-            delivered.append(raw.at(i));
-    }
-    return md5Of(delivered);
+    const int mark = raw.indexOf('\x1a');
+    return md5Of(raw.left(mark < 0 ? raw.size() : mark).replace("\r\n", "\n"));
 }
 
 QByteArray signBlock(const QString &keyPath, const QByteArray &block)
@@ -103,11 +77,10 @@ QByteArray signBlock(const QString &keyPath, const QByteArray &block)
     PkeyContextPointer context(key ? EVP_PKEY_CTX_new(key.get(), nullptr) : nullptr);
     std::size_t length = key ? static_cast<std::size_t>(EVP_PKEY_get_size(key.get())) : 0;
     QByteArray signature(static_cast<int>(length), '\0');
-    const auto *input = reinterpret_cast<const unsigned char *>(block.constData());
     if (!context || EVP_PKEY_sign_init(context.get()) <= 0 ||
         EVP_PKEY_CTX_set_rsa_padding(context.get(), RSA_PKCS1_PADDING) <= 0 ||
         EVP_PKEY_sign(context.get(), reinterpret_cast<unsigned char *>(signature.data()), &length,
-                      input, block.size()) <= 0)
+                      reinterpret_cast<const unsigned char *>(block.data()), block.size()) <= 0)
         return QByteArray();
     return signature.left(static_cast<int>(length));
 }
@@ -117,14 +90,12 @@ QString signDigest(const QString &digest, const QString &keyPath)
     const QByteArray signature = signBlock(keyPath, digest.toLatin1());
     if (signature.isEmpty())
         qFatal("cannot sign with %s", qPrintable(keyPath));
-    return QString::fromLatin1(signature.toBase64());
+    return signature.toBase64();
 }
 
 PkeyPointer readPrivateKeyFile(const QString &path)
 {
-    QByteArray pem = readFile(path);
-    if (pem.isEmpty())
-        pem = readTestData(path);
+    const QByteArray pem = QFile::exists(path) ? readFile(path) : readTestData(path);
     const BioPointer bio = pemBio(pem.constData(), pem.size());
     return bio ? readPrivateKeyPem(bio.get()) : PkeyPointer();
 }
@@ -132,37 +103,18 @@ PkeyPointer readPrivateKeyFile(const QString &path)
 QByteArray publicKeyPemOf(evp_pkey_st *key)
 {
     BioPointer bio(BIO_new(BIO_s_mem()));
-    if (!bio || !key || PEM_write_bio_PUBKEY(bio.get(), key) != 1)
-        return QByteArray();
+    PEM_write_bio_PUBKEY(bio.get(), key);
     char *data = nullptr;
     const long size = BIO_get_mem_data(bio.get(), &data);
     return QByteArray(data, static_cast<int>(size));
 }
 
-bool makeCertificate(const QString &dir, const QString &name, const QString &issuer,
-                     const QString &subjectAltName, int days)
+PublisherOutcome publish(const QStringList &arguments, PublisherProgress progress)
 {
-    const QString base = dir + "/" + name;
-    const auto openssl = [](const QStringList &arguments) {
-        QProcess process;
-        process.start("openssl", arguments);
-        const bool done = process.waitForFinished(60000) &&
-                          process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
-        if (!done)
-            qWarning().noquote() << process.readAllStandardError();
-        return done;
-    };
-    // Elliptic-curve keys: made in an instant, and checked by TLS as RSA ones are.
-    const QStringList newKey{"-newkey",    "ec",      "-pkeyopt",    "ec_paramgen_curve:prime256v1",
-                             "-nodes",     "-keyout", base + ".key", "-subj",
-                             "/CN=" + name};
-    if (issuer.isEmpty())
-        return openssl(QStringList{"req", "-x509"} + newKey +
-                       QStringList{"-out", base + ".pem", "-days", QString::number(days)});
-    writeFile(base + ".ext", "subjectAltName=" + subjectAltName.toUtf8() + "\n");
-    const QString issuerBase = dir + "/" + issuer;
-    return openssl(QStringList{"req"} + newKey + QStringList{"-out", base + ".csr"}) &&
-           openssl({"x509", "-req", "-in", base + ".csr", "-CA", issuerBase + ".pem", "-CAkey",
-                    issuerBase + ".key", "-set_serial", "1", "-days", QString::number(days),
-                    "-extfile", base + ".ext", "-out", base + ".pem"});
+    PublisherOutcome outcome;
+    QTextStream out(&outcome.out), err(&outcome.err);
+    outcome.status = runPublisher(arguments, out, err, progress);
+    out.flush();
+    err.flush();
+    return outcome;
 }

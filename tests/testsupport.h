@@ -1,5 +1,5 @@
-// What several tests write and read the same way: files, published manifests, the publisher's
-// output, and the updater's diagnostics on standard output.
+// What the tests share: files and keys of tests/data, reference digests and signatures made apart
+// from the product's code, the publisher run in-process, and std::cout captured.
 #ifndef CORVANTILE_TESTSUPPORT_H
 #define CORVANTILE_TESTSUPPORT_H
 
@@ -7,8 +7,7 @@
 #include "release/manifest.h"
 #include "tools/publisher.h"
 
-#include <QByteArray>
-#include <QString>
+#include <QMap>
 #include <QStringList>
 
 #include <iostream>
@@ -16,60 +15,29 @@
 
 QString testDataPath(const QString &relative);
 QByteArray readTestData(const QString &relative);
-// Null when the build embeds the development public key, whose private half the tests sign with;
-// otherwise the one sentence a test that needs it fails with.
+// Null when the build embeds the development public key (the tests sign with its private half).
 QString developmentKeyProblem();
-// Creates the folders on the way; a file that cannot be written ends the test run.
 void writeFile(const QString &path, const QByteArray &content);
-// Empty when the file cannot be read.
-QByteArray readFile(const QString &path);
+QByteArray readFile(const QString &path); // empty when it cannot be read
+QMap<QString, QByteArray> filesBelow(const QString &dir);
 QString md5Of(const QByteArray &bytes);
 QString sha256Of(const QByteArray &bytes);
-// The reference the updater's text-mode digest is held to, apart from its code: CR LF read as
-// LF, and the first 0x1A ends the file.
+// The reference the text-mode digest is held to: CR LF read as LF, the first 0x1A ends the file.
 QString textModeMd5Of(const QByteArray &raw);
-// The publisher's signing done here with OpenSSL directly, so that no product signer is the
-// judge: PKCS #1 v1.5 type 1 padding over the text itself, no DigestInfo. Raw bytes; empty when
-// the key cannot sign.
+// Signing done with OpenSSL directly, so that no product signer is the judge: PKCS #1 v1.5 type 1
+// padding over the text itself, no DigestInfo. Raw bytes; empty when the key cannot sign.
 QByteArray signBlock(const QString &keyPath, const QByteArray &block);
-// As a manifest lists it: the signature over a digest text, in Base64.
 QString signDigest(const QString &digest, const QString &keyPath);
-
-// A private key from a PEM file (a path, or relative to tests/data), read as the product reads
-// keys; null when the file holds none.
+// By path or relative to tests/data; null when the file holds no private key.
 PkeyPointer readPrivateKeyFile(const QString &path);
-// The PEM text of a key's public half.
 QByteArray publicKeyPemOf(evp_pkey_st *key);
-
-// A manifest as installations read it, with the file names in the order they stand.
-struct ManifestSummary
-{
-    QString server;
-    QString version;
-    FileTable files;
-    QMap<QString, QString> digests;
-    QMap<QString, QString> signatures;
-    QMap<QString, QString> sha256Digests;
-    QMap<QString, QString> sha256Signatures;
-    QStringList namesInOrder;
-};
-
-ManifestSummary summaryOf(const QString &path);
-
-// Makes a key and a certificate with the openssl command, as a publisher or an authority would:
-// `name`.pem and `name`.key in `dir`. Without an issuer the certificate signs itself (an
-// authority); `days` may be negative, which makes a certificate that has already expired.
-bool makeCertificate(const QString &dir, const QString &name, const QString &issuer,
-                     const QString &subjectAltName, int days);
 
 // One in-process run of corvantile-publish.
 struct PublisherOutcome
 {
     int status = -1;
-    QString out;
-    QString err;
+    QString out, err;
 };
-
 PublisherOutcome publish(const QStringList &arguments,
                          PublisherProgress progress = PublisherProgress::Quiet);
 
@@ -79,9 +47,6 @@ class StandardOutputCapture
 public:
     StandardOutputCapture() : previous(std::cout.rdbuf(text.rdbuf())) {}
     ~StandardOutputCapture() { std::cout.rdbuf(previous); }
-    StandardOutputCapture(const StandardOutputCapture &) = delete;
-    StandardOutputCapture &operator=(const StandardOutputCapture &) = delete;
-
     QString captured() const { return QString::fromStdString(text.str()); }
 
 private:
