@@ -1,8 +1,8 @@
-// Runs the updater exactly as the program does, but unattended: every message box is
-// accepted after its title and text are printed, the desktop shell is not asked to start the
-// tool (the request is printed instead), and a line "close" on standard input closes the
-// window as a user would. CORVANTILE_E2E_TRUSTED_AUTHORITY names a PEM certificate that is
-// trusted beside the system's authorities, as if it were installed on the machine.
+// Runs the updater as the program does, but unattended: each message box is printed and accepted,
+// the tool's start is printed instead of made, the caption is printed whenever it changed, and a
+// line on standard input closes the window as a user would. CORVANTILE_E2E_TRUSTED_AUTHORITY
+// names a PEM certificate trusted beside the system's; CORVANTILE_E2E_FILE_SIZE_LIMIT caps the
+// size of every file the updater writes, so that a write fails part way as on a full disk.
 #include "app/widget.h"
 
 #include <QApplication>
@@ -15,7 +15,9 @@
 #include <QSslConfiguration>
 #include <QUrl>
 
+#include <csignal>
 #include <cstdio>
+#include <sys/resource.h>
 #include <unistd.h>
 
 namespace {
@@ -26,29 +28,17 @@ void report(const QString &line)
     std::fflush(stderr);
 }
 
-// The caption is not logged by the updater; it is reported here whenever it has changed since
-// the last event, so a test sees each file's caption in order. The label is watched through a
-// QPointer: events and log lines still arrive while the window is torn down.
 class Unattended : public QObject
 {
     Q_OBJECT
 
 public:
-    void watchCaption(QLabel *label)
-    {
-        caption = label;
-        // The form's caption: a run that stops in the constructor has already replaced it.
-        lastCaption = QCoreApplication::translate("Widget", "钱包更新中...");
-        reportCaptionChange();
-    }
-
+    QPointer<QLabel> caption; // watched through a QPointer: events still come during teardown
+    QString lastCaption = QCoreApplication::translate("Widget", "钱包更新中...");
     void reportCaptionChange()
     {
-        if (caption && caption->text() != lastCaption) {
-            lastCaption = caption->text();
-            // One report per line: the lines of a caption are joined by " / ".
-            report("CAPTION " + QString(lastCaption).replace('\n', " / "));
-        }
+        if (caption && caption->text() != lastCaption)
+            report("CAPTION " + QString(lastCaption = caption->text()).replace('\n', " / "));
     }
 
 public slots:
@@ -61,77 +51,61 @@ public slots:
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override
     {
-        // A caption that no log line follows (a transfer that goes on and on) is still
-        // reported, at the next event the application handles.
         reportCaptionChange();
         auto *box = qobject_cast<QMessageBox *>(watched);
         if (box && event->type() == QEvent::Show) {
             report("MESSAGE BOX " + box->windowTitle() + " | " + box->text());
             QMetaObject::invokeMethod(box, "accept", Qt::QueuedConnection);
         }
-        return QObject::eventFilter(watched, event);
+        return false;
     }
-
-private:
-    QPointer<QLabel> caption;
-    QString lastCaption;
 };
 
-// Qt's message handler is a plain function; it reaches the driver only while main() runs.
-Unattended *unattendedInstance = nullptr;
-
-void logThrough(QtMsgType, const QMessageLogContext &, const QString &message)
-{
-    if (unattendedInstance)
-        unattendedInstance->reportCaptionChange();
-    report(message);
-}
+Unattended *unattended = nullptr;
 
 } // namespace
 
-// Qt reads no trust store but the system's; a test's authority goes into the default
-// configuration, which every request of the updater starts from.
-void trustTestAuthority()
-{
-    const QString path = qEnvironmentVariable("CORVANTILE_E2E_TRUSTED_AUTHORITY");
-    if (path.isEmpty())
-        return;
-    QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
-    configuration.setCaCertificates(configuration.caCertificates() +
-                                    QSslCertificate::fromPath(path));
-    QSslConfiguration::setDefaultConfiguration(configuration);
-}
-
 int main(int argc, char **argv)
 {
+    if (const qint64 limit = qEnvironmentVariableIntValue("CORVANTILE_E2E_FILE_SIZE_LIMIT")) {
+        const rlimit size{rlim_t(limit), rlim_t(limit)};
+        setrlimit(RLIMIT_FSIZE, &size);
+        std::signal(SIGXFSZ, SIG_IGN); // the write past the limit fails instead
+    }
     QApplication application(argc, argv);
-    trustTestAuthority();
-    Unattended unattended;
-    application.installEventFilter(&unattended);
-    QDesktopServices::setUrlHandler("file", &unattended, "openTool");
-    unattendedInstance = &unattended;
-    qInstallMessageHandler(logThrough);
+    if (const QString authority = qEnvironmentVariable("CORVANTILE_E2E_TRUSTED_AUTHORITY");
+        !authority.isEmpty()) {
+        QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+        tls.setCaCertificates(tls.caCertificates() + QSslCertificate::fromPath(authority));
+        QSslConfiguration::setDefaultConfiguration(tls);
+    }
+    Unattended driver;
+    unattended = &driver;
+    application.installEventFilter(&driver);
+    QDesktopServices::setUrlHandler("file", &driver, "openTool");
+    qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &message) {
+        if (unattended)
+            unattended->reportCaptionChange();
+        report(message);
+    });
 
     Widget widget;
-    unattended.watchCaption(widget.findChild<QLabel *>("tipLabel"));
+    driver.caption = widget.findChild<QLabel *>("tipLabel");
+    driver.reportCaptionChange();
     widget.show();
-
     QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
     QObject::connect(&input, &QSocketNotifier::activated, [&widget, &input] {
         char buffer[64];
-        const ssize_t length = read(STDIN_FILENO, buffer, sizeof buffer);
-        if (length <= 0)
-            input.setEnabled(false);
-        else
+        if (read(STDIN_FILENO, buffer, sizeof buffer) > 0)
             widget.close();
+        else
+            input.setEnabled(false);
     });
-
     const int result = application.exec();
     report(QString("EVENT LOOP ENDED %1").arg(result));
-    // Nothing of the driver may watch the window while it is torn down.
     qInstallMessageHandler(nullptr);
-    unattendedInstance = nullptr;
-    application.removeEventFilter(&unattended);
+    unattended = nullptr;
+    application.removeEventFilter(&driver);
     return result == 0 && widget.updateInterrupted() ? EXIT_FAILURE : result;
 }
 

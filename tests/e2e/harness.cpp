@@ -1,175 +1,115 @@
 #include "tests/e2e/harness.h"
 
-#include "tests/testsupport.h"
-
-#include "release/filenames.h"
-
 #include <QCryptographicHash>
 #include <QDir>
 #include <QDirIterator>
 #include <QElapsedTimer>
-#include <QFile>
-#include <QFileInfo>
 #include <QJsonDocument>
 
 namespace {
 
-QString escaped(const QString &text)
+// One fixture server for the test process: each scenario points it at its folder and faults.
+struct FixtureServer
 {
-    return text.toHtmlEscaped();
+    QTemporaryDir folder;
+    QProcess process;
+    quint16 port = 0;
+    ~FixtureServer()
+    {
+        process.closeWriteChannel(); // the server ends with its input
+        process.waitForFinished();
+    }
+};
+
+FixtureServer &fixture()
+{
+    static FixtureServer server;
+    return server;
 }
 
 } // namespace
 
-UpdateScenario::UpdateScenario()
+UpdateScenario::UpdateScenario() : environment(QProcessEnvironment::systemEnvironment())
 {
     QDir(root.path()).mkpath("install");
     QDir(root.path()).mkpath("release");
-    QDir(root.path()).mkpath("fixture");
     writeFile(root.filePath("outside.txt"), "a file next to the installation\n");
-    writeFile(root.filePath("fixture/faults.json"), "{}");
+    environment.insert("QT_QPA_PLATFORM", "offscreen");
+    environment.remove("QT_MESSAGE_PATTERN");
 }
 
-UpdateScenario::~UpdateScenario()
+QString UpdateScenario::at(const QString &folder, const QString &relative) const
 {
-    if (server.state() != QProcess::NotRunning) {
-        server.kill();
-        server.waitForFinished();
-    }
+    return root.filePath(relative.isEmpty() ? folder : folder + "/" + relative);
 }
 
 bool UpdateScenario::startServer()
 {
-    // Every scenario signs with the development key: with another key embedded, every download
-    // would fail its signature check, for no fault of the updater.
+    // With another key embedded every signed download would fail, for no fault of the updater.
     const QString keyProblem = developmentKeyProblem();
     if (!keyProblem.isNull()) {
         qWarning("%s", qPrintable(keyProblem));
         return false;
     }
-    server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    server.start("python3",
-                 {CORVANTILE_FIXTURE_SERVER, releasePath(), root.filePath("fixture/faults.json"),
-                  root.filePath("fixture/requests.log")});
-    if (!server.waitForStarted() || !server.waitForReadyRead(20000))
-        return false;
-    const QByteArray line = server.readLine().trimmed();
-    if (!line.startsWith("PORT "))
-        return false;
-    port = quint16(line.mid(5).toUInt());
+    if (fixture().process.state() == QProcess::NotRunning) {
+        fixture().process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        fixture().process.start("python3",
+                                {CORVANTILE_FIXTURE_SERVER, fixture().folder.filePath("control")});
+        const bool started = fixture().process.waitForReadyRead(20000);
+        const QByteArray line = fixture().process.readLine().trimmed();
+        fixture().port = started && line.startsWith("PORT ") ? quint16(line.mid(5).toUInt()) : 0;
+    }
+    port = fixture().port;
+    setFault(QString(), QJsonObject());
     return port != 0;
-}
-
-QString UpdateScenario::serverUrl() const
-{
-    return QString("http://127.0.0.1:%1").arg(port);
-}
-
-QString UpdateScenario::installPath(const QString &relative) const
-{
-    return relative.isEmpty() ? root.filePath("install") : root.filePath("install/" + relative);
-}
-
-QString UpdateScenario::releasePath(const QString &relative) const
-{
-    return relative.isEmpty() ? root.filePath("release") : root.filePath("release/" + relative);
-}
-
-void UpdateScenario::install(const QString &relative, const QByteArray &content)
-{
-    writeFile(installPath(relative), content);
-}
-
-void UpdateScenario::publish(const QString &relative, const QByteArray &content)
-{
-    writeFile(releasePath(relative), content);
-}
-
-QByteArray UpdateScenario::installed(const QString &relative) const
-{
-    QFile file(installPath(relative));
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool UpdateScenario::isInstalled(const QString &relative) const
-{
-    return QFileInfo(installPath(relative)).isFile();
 }
 
 void UpdateScenario::setFault(const QString &path, const QJsonObject &fault)
 {
-    QFile file(root.filePath("fixture/faults.json"));
-    file.open(QIODevice::ReadOnly);
-    QJsonObject faults = QJsonDocument::fromJson(file.readAll()).object();
-    file.close();
-    faults.insert(path, fault);
-    writeFile(root.filePath("fixture/faults.json"), QJsonDocument(faults).toJson());
+    if (!path.isEmpty())
+        faults.insert(path, fault);
+    const QJsonObject control{
+        {"root", releasePath()}, {"log", root.filePath("requests.log")}, {"faults", faults}};
+    writeFile(fixture().folder.filePath("control"), QJsonDocument(control).toJson());
 }
 
 QStringList UpdateScenario::requests() const
 {
-    QFile file(root.filePath("fixture/requests.log"));
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
+    return QString::fromUtf8(readFile(root.filePath("requests.log")))
+        .split('\n', Qt::SkipEmptyParts);
 }
 
 ManifestEntry UpdateScenario::entry(const QString &name, const QString &version, bool withDigest,
                                     bool withSignature) const
 {
     const QByteArray content = readFile(releasePath(name));
-    const QString digest = textModeMd5Of(content);
-    const QString sha256 = sha256Of(content);
-    ManifestEntry result{name, version, QString(), QString()};
-    if (withDigest) {
-        result.md5 = digest;
-        result.sha256 = sha256;
-    }
-    if (withSignature) {
-        result.signature = signDigest(digest, developmentPrivateKey());
-        result.sha256Signature = signDigest(sha256, developmentPrivateKey());
-    }
-    return result;
+    const QString md5 = withDigest ? textModeMd5Of(content) : QString();
+    const QString sha256 = withDigest ? sha256Of(content) : QString();
+    const auto sign = [&](const QString &digest) {
+        return withSignature ? signDigest(digest, developmentPrivateKey()) : QString();
+    };
+    return {name, version, md5, sign(md5), sha256, sign(sha256)};
 }
 
 QByteArray UpdateScenario::manifest(const QString &server, const QString &version,
                                     const QList<ManifestEntry> &entries)
 {
-    QString xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Update>\n";
-    xml += "    <UpdateServer>" + escaped(server) + "</UpdateServer>\n";
-    xml += "    <Version>" + escaped(version) + "</Version>\n    <Files>\n";
+    QString xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Update>\n    <UpdateServer>" +
+                  server.toHtmlEscaped() + "</UpdateServer>\n    <Version>" +
+                  version.toHtmlEscaped() + "</Version>\n    <Files>\n";
+    const QStringList tags{"Name", "Version", "MD5", "Signature", "SHA256", "SHA256Signature"};
     for (const ManifestEntry &e : entries) {
-        xml += "        <File><Name>" + escaped(e.name) + "</Name><Version>" + escaped(e.version) +
-               "</Version>";
-        // Entries are read by position: a later element needs the earlier ones, empty or not.
-        const bool withSha256 = !e.sha256.isEmpty() || !e.sha256Signature.isEmpty();
-        if (!e.md5.isEmpty() || !e.signature.isEmpty() || withSha256)
-            xml += "<MD5>" + escaped(e.md5) + "</MD5>";
-        if (!e.signature.isEmpty() || withSha256)
-            xml += "<Signature>" + escaped(e.signature) + "</Signature>";
-        if (withSha256)
-            xml += "<SHA256>" + escaped(e.sha256) + "</SHA256>";
-        if (!e.sha256Signature.isEmpty())
-            xml += "<SHA256Signature>" + escaped(e.sha256Signature) + "</SHA256Signature>";
+        // Read by position: a later element needs the earlier ones, empty or not.
+        const QStringList texts{e.name, e.version, e.md5, e.signature, e.sha256, e.sha256Signature};
+        int count = texts.size();
+        while (count > 2 && texts.at(count - 1).isEmpty())
+            --count;
+        xml += "        <File>";
+        for (int i = 0; i < count; ++i)
+            xml += QString("<%1>%2</%1>").arg(tags.at(i), texts.at(i).toHtmlEscaped());
         xml += "</File>\n";
     }
-    xml += "    </Files>\n</Update>\n";
-    return xml.toUtf8();
-}
-
-void UpdateScenario::installManifest(const QString &version, const QList<ManifestEntry> &entries)
-{
-    install("update.xml", manifest(serverUrl(), version, entries));
-}
-
-void UpdateScenario::publishManifest(const QString &version, const QList<ManifestEntry> &entries)
-{
-    publish("update.xml", manifest(serverUrl(), version, entries));
-}
-
-RunResult UpdateScenario::run(int timeoutMs)
-{
-    return runAndCloseAfter(QString(), timeoutMs);
+    return (xml + "    </Files>\n</Update>\n").toUtf8();
 }
 
 RunResult UpdateScenario::runAndCloseAfter(const QString &untilLine, int timeoutMs)
@@ -178,65 +118,43 @@ RunResult UpdateScenario::runAndCloseAfter(const QString &untilLine, int timeout
         outsideBefore = snapshot(false);
         installationBefore = snapshot(true);
     }
-
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("QT_QPA_PLATFORM", "offscreen");
-    environment.remove("QT_MESSAGE_PATTERN");
-    if (!trustedAuthority.isEmpty())
-        environment.insert("CORVANTILE_E2E_TRUSTED_AUTHORITY", trustedAuthority);
+    QProcessEnvironment env = environment;
     // LeakSanitizer cannot work in a traced process and ends it with an error of its own.
-    if (!wrapper.isEmpty()) {
-        const QString options = environment.value("ASAN_OPTIONS");
-        environment.insert("ASAN_OPTIONS",
-                           (options.isEmpty() ? "" : options + ":") + "detect_leaks=0");
-    }
+    if (!wrapper.isEmpty())
+        env.insert("ASAN_OPTIONS", env.value("ASAN_OPTIONS") + ":detect_leaks=0");
     QProcess process;
-    process.setProcessEnvironment(environment);
+    process.setProcessEnvironment(env);
     process.setWorkingDirectory(installPath());
-    process.setProcessChannelMode(QProcess::SeparateChannels);
-    if (wrapper.isEmpty())
-        process.start(CORVANTILE_E2E_DRIVER, QStringList());
-    else
-        process.start(wrapper.first(), wrapper.mid(1) << CORVANTILE_E2E_DRIVER);
-    process.waitForStarted();
-
+    const QStringList command = wrapper + QStringList{CORVANTILE_E2E_DRIVER};
+    process.start(command.first(), command.mid(1));
     RunResult result;
     QByteArray pending;
-    QElapsedTimer timer;
-    timer.start();
-    bool untilSeen = false;
-    while (process.state() != QProcess::NotRunning && timer.elapsed() < timeoutMs) {
-        process.waitForReadyRead(200);
+    bool closing = untilLine.isEmpty();
+    const auto take = [&](bool all) {
         pending += process.readAllStandardError();
         process.readAllStandardOutput();
-        int end;
-        while ((end = pending.indexOf('\n')) >= 0) {
+        if (all && !pending.isEmpty() && !pending.endsWith('\n'))
+            pending += '\n';
+        for (int end; (end = pending.indexOf('\n')) >= 0; pending.remove(0, end + 1)) {
             const QString line = QString::fromUtf8(pending.left(end));
-            pending.remove(0, end + 1);
             result.lines.append(line);
-            if (!untilLine.isEmpty() && !untilSeen && line.startsWith(untilLine)) {
-                untilSeen = true;
-                process.write("close\n");
-            }
+            if (line.startsWith("MESSAGE BOX "))
+                result.boxes.append(line.mid(12));
+            result.toolStarted |= line.startsWith("TOOL STARTED ");
+            if (!closing && line.startsWith(untilLine))
+                closing = process.write("close\n") > 0;
         }
+    };
+    QElapsedTimer timer;
+    timer.start();
+    while (process.state() != QProcess::NotRunning && timer.elapsed() < timeoutMs) {
+        process.waitForReadyRead(200);
+        take(false);
     }
-    // Finished means the updater ended by itself, not at the timeout.
     result.finished = process.state() == QProcess::NotRunning;
-    if (process.state() != QProcess::NotRunning) {
-        process.kill();
-        process.waitForFinished();
-    }
-    pending += process.readAllStandardError();
-    for (const QByteArray &line : pending.split('\n')) {
-        if (!line.isEmpty())
-            result.lines.append(QString::fromUtf8(line));
-    }
-    for (const QString &line : result.lines) {
-        if (line.startsWith("MESSAGE BOX "))
-            result.boxes.append(line.mid(12));
-        if (line.startsWith("TOOL STARTED "))
-            result.toolStarted = true;
-    }
+    process.kill();
+    process.waitForFinished();
+    take(true);
     result.crashed = process.exitStatus() == QProcess::CrashExit;
     result.exitCode = process.exitCode();
     return result;
@@ -248,17 +166,11 @@ QMap<QString, QByteArray> UpdateScenario::snapshot(bool installation) const
     QDirIterator it(root.path(),
                     QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
                     QDirIterator::Subdirectories);
-    const QString installDir = installPath() + "/";
-    const QString fixtureDir = root.filePath("fixture") + "/";
     while (it.hasNext()) {
         const QString path = it.next();
-        if (path.startsWith(installDir) != installation || path.startsWith(fixtureDir))
-            continue;
-        QFile file(path);
-        QByteArray digest = "dir";
-        if (file.open(QIODevice::ReadOnly))
-            digest = QCryptographicHash::hash(file.readAll(), QCryptographicHash::Md5).toHex();
-        snapshot.insert(path, digest);
+        if (path.startsWith(installPath() + "/") == installation &&
+            path != root.filePath("requests.log"))
+            snapshot.insert(path, it.fileInfo().isDir() ? "dir" : readFile(path));
     }
     return snapshot;
 }
@@ -266,9 +178,4 @@ QMap<QString, QByteArray> UpdateScenario::snapshot(bool installation) const
 QString developmentPrivateKey()
 {
     return testDataPath("keys/dev_private.pem");
-}
-
-QString otherPrivateKey()
-{
-    return testDataPath("keys/other_private.pem");
 }

@@ -3,16 +3,12 @@
 
 class QByteArray;
 
-// What the fuzz targets do with one input, and what must hold afterwards. The hostile server
-// suite replays every input that once broke them (tests/data/regressions/) through the same code.
-
-// Takes the bytes as the server's manifest through parsing, the file table with its digests and
-// signatures, the version comparisons of planning and the scrutiny of the names. False when a
-// result breaks what planning and verification rely on.
+// What the fuzz targets check for one input; the end-to-end suite replays every input that once
+// broke them (tests/data/regressions/). False when a result breaks what the updater relies on.
+// The bytes as a server's manifest: parsing, the file table with its digests and signatures, the
+// version comparisons of planning and the scrutiny of the names.
 bool manifestChecksHold(const QByteArray &content);
-
-// Splits the bytes at the first NUL into two version texts. False unless compareVersions orders
-// them the same way read from either side, and each equal to itself.
+// Two version texts split at the first NUL: ordered alike from either side, each equal to itself.
 bool versionChecksHold(const QByteArray &content);
 
 #endif // CORVANTILE_FUZZCHECKS_H
