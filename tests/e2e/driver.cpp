@@ -1,8 +1,7 @@
-// Runs the updater as the program does, but unattended: each message box is printed and accepted,
-// the tool's start is printed instead of made, the caption is printed whenever it changed, and a
-// line on standard input closes the window as a user would. CORVANTILE_E2E_TRUSTED_AUTHORITY
-// names a PEM certificate trusted beside the system's; CORVANTILE_E2E_FILE_SIZE_LIMIT caps the
-// size of every file the updater writes, so that a write fails part way as on a full disk.
+// The updater as the program runs, but unattended: it prints the caption when it changed, each
+// message box (and accepts it) and the tool's start (instead of making it); a line on its input
+// closes the window. The environment may name a PEM authority to trust beside the system's, and
+// a size limit for every file written, so that a write takes part and fails the rest (a full disk).
 #include "app/widget.h"
 
 #include <QApplication>
@@ -20,81 +19,59 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
-namespace {
-
-void report(const QString &line)
-{
-    std::fprintf(stderr, "%s\n", line.toUtf8().constData());
-    std::fflush(stderr);
-}
-
 class Unattended : public QObject
 {
     Q_OBJECT
 
 public:
-    QPointer<QLabel> caption; // watched through a QPointer: events still come during teardown
-    QString lastCaption = QCoreApplication::translate("Widget", "钱包更新中...");
-    void reportCaptionChange()
+    QPointer<QLabel> caption; // events still come while the window is torn down
+    QString shown = QCoreApplication::translate("Widget", "钱包更新中...");
+    // Prints a line, after the caption when it changed since the last line.
+    void report(const QString &line)
     {
-        if (caption && caption->text() != lastCaption)
-            report("CAPTION " + QString(lastCaption = caption->text()).replace('\n', " / "));
+        if (caption && caption->text() != shown)
+            report("CAPTION " + QString(shown = caption->text()).replace('\n', " / "));
+        if (!line.isEmpty())
+            fprintf(stderr, "%s\n", line.toUtf8().constData());
+    }
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        auto *box = qobject_cast<QMessageBox *>(watched);
+        const bool shows = box && event->type() == QEvent::Show;
+        report(shows ? "MESSAGE BOX " + box->windowTitle() + " | " + box->text() : QString());
+        if (shows)
+            QMetaObject::invokeMethod(box, "accept", Qt::QueuedConnection);
+        return false;
     }
 
 public slots:
-    void openTool(const QUrl &url)
-    {
-        reportCaptionChange();
-        report("TOOL STARTED " + url.toString());
-    }
-
-protected:
-    bool eventFilter(QObject *watched, QEvent *event) override
-    {
-        reportCaptionChange();
-        auto *box = qobject_cast<QMessageBox *>(watched);
-        if (box && event->type() == QEvent::Show) {
-            report("MESSAGE BOX " + box->windowTitle() + " | " + box->text());
-            QMetaObject::invokeMethod(box, "accept", Qt::QueuedConnection);
-        }
-        return false;
-    }
-};
-
-Unattended *unattended = nullptr;
-
-} // namespace
+    void openTool(const QUrl &url) { report("TOOL STARTED " + url.toString()); }
+} driver;
 
 int main(int argc, char **argv)
 {
-    if (const qint64 limit = qEnvironmentVariableIntValue("CORVANTILE_E2E_FILE_SIZE_LIMIT")) {
-        const rlimit size{rlim_t(limit), rlim_t(limit)};
+    if (const rlim_t limit = qEnvironmentVariableIntValue("CORVANTILE_E2E_FILE_SIZE_LIMIT")) {
+        const rlimit size{limit, limit};
         setrlimit(RLIMIT_FSIZE, &size);
-        std::signal(SIGXFSZ, SIG_IGN); // the write past the limit fails instead
+        signal(SIGXFSZ, SIG_IGN); // a write past the limit fails instead
     }
     QApplication application(argc, argv);
-    if (const QString authority = qEnvironmentVariable("CORVANTILE_E2E_TRUSTED_AUTHORITY");
-        !authority.isEmpty()) {
+    if (const QString pem = qEnvironmentVariable("CORVANTILE_E2E_TRUSTED_AUTHORITY");
+        !pem.isEmpty()) {
         QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
-        tls.setCaCertificates(tls.caCertificates() + QSslCertificate::fromPath(authority));
+        tls.setCaCertificates(tls.caCertificates() + QSslCertificate::fromPath(pem));
         QSslConfiguration::setDefaultConfiguration(tls);
     }
-    Unattended driver;
-    unattended = &driver;
     application.installEventFilter(&driver);
     QDesktopServices::setUrlHandler("file", &driver, "openTool");
     qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &message) {
-        if (unattended)
-            unattended->reportCaptionChange();
-        report(message);
+        driver.report(message);
     });
-
     Widget widget;
     driver.caption = widget.findChild<QLabel *>("tipLabel");
-    driver.reportCaptionChange();
     widget.show();
     QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
-    QObject::connect(&input, &QSocketNotifier::activated, [&widget, &input] {
+    QObject::connect(&input, &QSocketNotifier::activated, [&] {
         char buffer[64];
         if (read(STDIN_FILENO, buffer, sizeof buffer) > 0)
             widget.close();
@@ -102,9 +79,7 @@ int main(int argc, char **argv)
             input.setEnabled(false);
     });
     const int result = application.exec();
-    report(QString("EVENT LOOP ENDED %1").arg(result));
-    qInstallMessageHandler(nullptr);
-    unattended = nullptr;
+    driver.report(QString("EVENT LOOP ENDED %1").arg(result));
     application.removeEventFilter(&driver);
     return result == 0 && widget.updateInterrupted() ? EXIT_FAILURE : result;
 }

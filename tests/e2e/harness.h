@@ -4,89 +4,66 @@
 #include "release/manifest.h"
 #include "tests/testsupport.h"
 
+#include <QDir>
 #include <QJsonObject>
-#include <QMap>
 #include <QProcess>
 #include <QTemporaryDir>
 
-// What one run of the updater showed: its log lines (with the driver's CAPTION, MESSAGE BOX and
-// TOOL STARTED lines), its message boxes, the tool start and its exit.
+using Files = QMap<QString, QByteArray>;
+using Entries = QList<ManifestEntry>;
+
+// What one run of the updater showed: its log, with the driver's CAPTION, MESSAGE BOX and TOOL
+// STARTED lines, and how it ended (finished: by itself, in time).
 struct RunResult
 {
-    bool finished = false; // the updater ended by itself, in time
-    bool crashed = false;
+    bool finished = false, crashed = false, toolStarted = false;
     int exitCode = -1;
-    QStringList lines;
-    QStringList boxes;
-    bool toolStarted = false;
+    QStringList lines, boxes;
     bool hasLine(const QString &line) const { return lines.contains(line); }
     QString log() const { return lines.join('\n'); }
 };
 
-// An installation folder (the updater's working directory), a release folder served by the
-// fixture server on loopback, and the rest of a temporary tree that must never change. The
-// updater runs as a child process through the unattended driver. One scenario is served at a
-// time: the one that started the server last.
+// An installation folder (the updater's working directory), a release folder that the fixture
+// server on loopback serves, and the rest of a temporary tree, which must never change. The test
+// process has one server; it serves the scenario that started it last.
 class UpdateScenario
 {
 public:
     UpdateScenario();
     bool startServer();
     QString serverUrl() const { return QString("http://127.0.0.1:%1").arg(port); }
-    QString installPath(const QString &relative = QString()) const
-    {
-        return at("install", relative);
-    }
-    QString releasePath(const QString &relative = QString()) const
-    {
-        return at("release", relative);
-    }
-    void install(const QString &relative, const QByteArray &content)
-    {
-        writeFile(installPath(relative), content);
-    }
-    void publish(const QString &relative, const QByteArray &content)
-    {
-        writeFile(releasePath(relative), content);
-    }
-    QByteArray installed(const QString &relative) const { return readFile(installPath(relative)); }
+    QString installPath(const QString &name = {}) const { return path("install/" + name); }
+    QString releasePath(const QString &name = {}) const { return path("release/" + name); }
+    void install(const QString &name, const QByteArray &b) { writeFile(installPath(name), b); }
+    void publish(const QString &name, const QByteArray &b) { writeFile(releasePath(name), b); }
+    QByteArray installed(const QString &name) const { return readFile(installPath(name)); }
+    Files installation() const { return filesBelow(installPath()); }
     void setFault(const QString &path, const QJsonObject &fault);
-    QStringList requests() const;
-    // The entry of a published file, its digests and signatures from the tests' own reference.
+    // A published file's entry, with digests and signatures from the tests' own reference.
     ManifestEntry entry(const QString &name, const QString &version, bool withDigest = true,
                         bool withSignature = true) const;
-    static QByteArray manifest(const QString &server, const QString &version,
-                               const QList<ManifestEntry> &entries);
-    void installManifest(const QString &version, const QList<ManifestEntry> &entries)
-    {
-        install("update.xml", manifest(serverUrl(), version, entries));
-    }
-    void publishManifest(const QString &version, const QList<ManifestEntry> &entries)
-    {
-        publish("update.xml", manifest(serverUrl(), version, entries));
-    }
-    // A test's authority, trusted by the driver as if the machine's store held it.
-    void trustAuthority(const QString &pem)
-    {
-        environment.insert("CORVANTILE_E2E_TRUSTED_AUTHORITY", pem);
-    }
-    RunResult run(int timeoutMs = 60000) { return runAndCloseAfter(QString(), timeoutMs); }
+    static QByteArray manifest(const QString &server, const QString &version, const Entries &list);
+    QByteArray manifest(QString v, const Entries &e) const { return manifest(serverUrl(), v, e); }
+    void installManifest(QString v, const Entries &e) { install("update.xml", manifest(v, e)); }
+    void publishManifest(QString v, const Entries &e) { publish("update.xml", manifest(v, e)); }
+    // The driver trusts this authority as if the machine's store held it.
+    void trustAuthority(const QString &pem) { env.insert("CORVANTILE_E2E_TRUSTED_AUTHORITY", pem); }
+    RunResult run(int timeoutMs = 60000) { return runAndCloseAfter({}, timeoutMs); }
     // Closes the window as a user would once a line starting with `line` appears.
     RunResult runAndCloseAfter(const QString &line, int timeoutMs = 60000);
-    bool outsideUnchanged() const { return snapshot(false) == outsideBefore; }
-    // The installation as the first run found it.
-    bool installationUnchanged() const { return snapshot(true) == installationBefore; }
+    bool installationUnchanged() const { return installation() == installationBefore; }
+    bool outsideUnchanged() const { return filesBelow(root.path(), "install/") == outsideBefore; }
 
-    QProcessEnvironment environment;
+    QProcessEnvironment env;
     QStringList wrapper; // a command the driver runs under, such as a tracer
 
 private:
-    QString at(const QString &folder, const QString &relative) const;
-    QMap<QString, QByteArray> snapshot(bool installation) const;
+    QString path(const QString &relative) const { return QDir::cleanPath(root.filePath(relative)); }
+    static Files filesBelow(const QString &folder, const QString &skipped = {});
     QTemporaryDir root;
     quint16 port = 0;
     QJsonObject faults;
-    QMap<QString, QByteArray> outsideBefore, installationBefore;
+    Files installationBefore, outsideBefore;
 };
 
 QString developmentPrivateKey();

@@ -6,42 +6,33 @@
 
 #include <QDomDocument>
 
-#include <algorithm>
-
-static bool isOrdering(int result)
-{
-    return result >= -1 && result <= 1;
-}
+#include <cstdlib>
 
 bool manifestChecksHold(const QByteArray &content)
 {
     QDomDocument manifest;
+    QMap<QString, QString> listed[4];
     if (!parseManifest(manifest, content))
         return true;
-    QMap<QString, QString> listed[4];
     const FileTable files = readFileTable(manifest, &listed[0], &listed[1], &listed[2], &listed[3]);
+    const QString release = elementText(manifest, "Version");
+    const auto ordered = [](const QString &a, const QString &b) {
+        return versionChecksHold(a.toUtf8() + '\0' + b.toUtf8());
+    };
+    bool holds = ordered("1.0.0", release), safe = true;
     // Verification looks digests and signatures up under the names planning fetches.
     for (const QMap<QString, QString> &map : listed) {
-        for (auto text = map.cbegin(); text != map.cend(); ++text) {
-            if (!files.contains(text.key()) || text.value().isEmpty())
-                return false;
-        }
+        for (auto text = map.cbegin(); text != map.cend(); ++text)
+            holds = holds && files.contains(text.key()) && !text.value().isEmpty();
     }
-    const QString release = elementText(manifest, "Version");
-    if (!isOrdering(compareVersions("1.0.0", release)))
-        return false;
-    // Planning takes a null name for "none": the table must never hold one.
+    // Planning takes a null name for "none", and fetches, writes, deletes only if none is refused.
     for (auto file = files.cbegin(); file != files.cend(); ++file) {
-        if (file.key().isNull() || !isOrdering(compareVersions("1.0.0", file.value())) ||
-            !isOrdering(compareVersions(file.value(), release)))
-            return false;
+        holds = holds && !file.key().isNull() && ordered("1.0.0", file.value()) &&
+                ordered(file.value(), release);
+        safe = safe && unsafeNameReason(file.key()).isNull();
     }
-    // Planning fetches, writes, renames and deletes only when no name is refused.
-    if (const auto unsafe = firstUnsafeName(files.keys()))
-        return files.contains(unsafe->name) && !unsafe->reason.isEmpty();
-    const QStringList names = files.keys();
-    return std::all_of(names.cbegin(), names.cend(),
-                       [](const QString &name) { return unsafeNameReason(name).isNull(); });
+    const auto unsafe = firstUnsafeName(files.keys());
+    return holds && (unsafe ? files.contains(unsafe->name) && !unsafe->reason.isEmpty() : safe);
 }
 
 bool versionChecksHold(const QByteArray &content)
@@ -53,6 +44,17 @@ bool versionChecksHold(const QByteArray &content)
         nul < 0 ? QString()
                 : QString::fromUtf8(content.constData() + nul + 1, content.size() - nul - 1);
     const int forward = compareVersions(a, b);
-    return isOrdering(forward) && compareVersions(b, a) == -forward && compareVersions(a, a) == 0 &&
-           compareVersions(b, b) == 0;
+    return forward >= -1 && forward <= 1 && compareVersions(b, a) == -forward &&
+           compareVersions(a, a) == 0 && compareVersions(b, b) == 0;
 }
+
+#ifdef CORVANTILE_FUZZ_CHECK
+// libFuzzer's entry: a crash, a hang, a sanitizer's report or a broken check is a finding.
+extern "C" int LLVMFuzzerTestOneInput(const unsigned char *data, size_t size)
+{
+    if (!CORVANTILE_FUZZ_CHECK(
+            QByteArray::fromRawData(reinterpret_cast<const char *>(data), int(size))))
+        std::abort();
+    return 0;
+}
+#endif

@@ -3,12 +3,10 @@
 
 class QByteArray;
 
-// What the fuzz targets check for one input; the end-to-end suite replays every input that once
-// broke them (tests/data/regressions/). False when a result breaks what the updater relies on.
-// The bytes as a server's manifest: parsing, the file table with its digests and signatures, the
-// version comparisons of planning and the scrutiny of the names.
+// What the fuzz targets check for one input, false for a finding (tst_updaterun replays each
+// input of tests/data/regressions/): the bytes as a server's manifest read as planning reads it,
+// and two version texts, split at the first NUL, compared either way.
 bool manifestChecksHold(const QByteArray &content);
-// Two version texts split at the first NUL: ordered alike from either side, each equal to itself.
 bool versionChecksHold(const QByteArray &content);
 
 #endif // CORVANTILE_FUZZCHECKS_H
