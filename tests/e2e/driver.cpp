@@ -1,7 +1,6 @@
-// The updater as the program runs, but unattended: it prints the caption when it changed, each
-// message box (and accepts it) and the tool's start (instead of making it); a line on its input
-// closes the window. The environment may name a PEM authority to trust beside the system's, and
-// a size limit for every file written, so that a write takes part and fails the rest (a full disk).
+// The updater, unattended: it prints the caption when it changed, each message box (accepted)
+// and the tool's start (not made); a line on its input closes the window. The environment may
+// name an authority to trust and a size limit for every file written (a write past it fails).
 #include "app/widget.h"
 
 #include <QApplication>

@@ -1,12 +1,8 @@
 #!/usr/bin/env python3
-"""Serves a folder on 127.0.0.1 at a free port, printed as "PORT <n>", until its input ends.
-
-The file its one argument names, read for every request, gives the folder ("root") and the faults
-by path ("faults"), each one of the branches of answer() below.
-"""
+"""Serves a folder on 127.0.0.1 at a free port, printed as "PORT <n>", until its input ends. The
+file its one argument names, read for every request, gives the folder ("root") and the faults by
+path ("faults"), each one of the branches of do_GET below."""
 import gzip, http.server, json, os, socket, struct, sys, threading, urllib.parse
-
-CONTROL = sys.argv[1]
 
 
 class Handler(http.server.BaseHTTPRequestHandler):
@@ -15,56 +11,52 @@ class Handler(http.server.BaseHTTPRequestHandler):
     def log_message(self, *args):
         pass
 
-    def do_GET(self):
-        path = urllib.parse.unquote(urllib.parse.urlsplit(self.path).path)
-        with open(CONTROL, encoding="utf-8") as f:
-            control = json.load(f)
-        root = os.path.realpath(control["root"])
-        local = os.path.realpath(os.path.join(root, path.lstrip("/")))
-        fault = control["faults"].get(path, {})
-        served = local.startswith(root + os.sep) and os.path.isfile(local)
-        if served and "status" not in fault and "redirect" not in fault:
-            with open(local, "rb") as f:
-                return self.answer(f.read(), fault)
-        body = b"<html><body><h1>%d</h1></body></html>" % fault.get("status", 404)
-        where = [("Location", fault["redirect"])] if "redirect" in fault else []
-        self.head(302 if where else fault.get("status", 404), [("Content-Length", len(body))] + where)
-        self.wfile.write(body)
-
-    def head(self, status, headers):
+    def reply(self, status, headers, body, close=False, reset=False):
         self.send_response(status)
         for name, value in headers:
             self.send_header(name, str(value))
         self.end_headers()
-
-    def send(self, data, reset=False, close=True):
-        self.wfile.write(data)
+        self.wfile.write(body)
         self.wfile.flush()
         if reset:
             self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
         self.close_connection = close or reset
 
-    def answer(self, body, fault):
-        if "early_hints" in fault:
+    def do_GET(self):
+        with open(sys.argv[1], encoding="utf-8") as f:
+            control = json.load(f)
+        path = urllib.parse.unquote(urllib.parse.urlsplit(self.path).path)
+        fault = control["faults"].get(path, {})
+        root = os.path.realpath(control["root"])
+        local = os.path.realpath(os.path.join(root, path.lstrip("/")))
+        if not local.startswith(root + os.sep) or not os.path.isfile(local) or "status" in fault:
+            page = b"<html><body>%d</body></html>" % fault.get("status", 404)
+            return self.reply(fault.get("status", 404), [("Content-Length", len(page))], page)
+        with open(local, "rb") as f:
+            body = f.read()
+        length = [("Content-Length", len(body))]
+        if "redirect" in fault:
+            return self.reply(302, [("Location", fault["redirect"]), ("Content-Length", 0)], b"")
+        if "early_hints" in fault:  # a 103 answer first
             self.wfile.write(b"HTTP/1.1 103 Early Hints\r\nLink: </a.css>; rel=preload\r\n\r\n")
-        if "endless" in fault or "nolength" in fault:
-            self.head(200, [("Connection", "close")])
-            while "endless" in fault:
-                self.wfile.write(b"<x>" * 21846)
-            return self.send(body[: fault.get("reset", len(body))], "reset" in fault)
-        if "chunked" in fault:
-            self.head(200, [("Transfer-Encoding", "chunked")])
+        if "nolength" in fault:  # the body ends with the connection, or a reset after N bytes
+            return self.reply(200, [], body[: fault.get("reset")], True, "reset" in fault)
+        if "chunked" in fault:  # half the body, then a chunk size that is no number
             half = body[: len(body) // 2]
-            return self.send(b"%x\r\n%s\r\nzz\r\n\r\n" % (len(half), half))
+            chunks = b"%x\r\n%s\r\nzz\r\n\r\n" % (len(half), half)
+            return self.reply(200, [("Transfer-Encoding", "chunked")], chunks, True)
         if "gzip" in fault:
             body = gzip.compress(body)
-        encoding = [("Content-Encoding", "gzip")] if "gzip" in fault else []
-        self.head(200, [("Content-Length", len(body))] + encoding)
-        if "stall" in fault:
-            self.send(body[: fault["stall"]])
+            return self.reply(200, [("Content-Encoding", "gzip"), ("Content-Length", len(body))], body)
+        if "endless" in fault:
+            self.reply(200, [], b"")
+            while True:
+                self.wfile.write(b"<x>" * 21846)
+        if "stall" in fault:  # N bytes of the stated length, then nothing
+            self.reply(200, length, body[: fault["stall"]])
             threading.Event().wait()
-        cut = fault.get("cut", fault.get("reset", len(body)))
-        self.send(body[:cut], "reset" in fault, cut < len(body))
+        cut = fault.get("cut", fault.get("reset", len(body)))  # N bytes, then a close or a reset
+        self.reply(200, length, body[:cut], cut < len(body), "reset" in fault)
 
 
 class Server(http.server.ThreadingHTTPServer):

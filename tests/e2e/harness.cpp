@@ -4,16 +4,6 @@
 #include <QElapsedTimer>
 #include <QJsonDocument>
 
-namespace {
-
-QString fixtureFile(const QString &name)
-{
-    static QTemporaryDir folder;
-    return folder.filePath(name);
-}
-
-} // namespace
-
 UpdateScenario::UpdateScenario() : env(QProcessEnvironment::systemEnvironment())
 {
     writeFile(root.filePath("outside.txt"), "a file next to the installation\n");
@@ -25,39 +15,36 @@ UpdateScenario::UpdateScenario() : env(QProcessEnvironment::systemEnvironment())
 bool UpdateScenario::startServer()
 {
     // With another key embedded every signed download would fail, for no fault of the updater.
-    if (!developmentKeyProblem().isNull()) {
+    if (!developmentKeyProblem().isNull())
         qWarning("%s", qPrintable(developmentKeyProblem()));
-        return false;
-    }
     setFault({}, {});
     // One fixture server for the test process; it ends with its input, when the test process does.
     static QProcess *const server = new QProcess;
-    static quint16 serverPort = 0;
-    if (server->state() == QProcess::NotRunning) {
+    static const quint16 serverPort = [] {
         server->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        server->start("python3", {CORVANTILE_FIXTURE_SERVER, fixtureFile("control")});
-        const QByteArray line = server->waitForReadyRead(20000) ? server->readLine() : "";
-        serverPort = line.startsWith("PORT ") ? quint16(line.mid(5).trimmed().toUInt()) : 0;
-    }
-    return (port = serverPort) != 0;
+        server->start("python3", {CORVANTILE_FIXTURE_SERVER, control()});
+        return quint16(
+            server->waitForReadyRead(20000) ? server->readLine().mid(5).trimmed().toUInt() : 0);
+    }();
+    return (port = serverPort) != 0 && developmentKeyProblem().isNull();
 }
 
 void UpdateScenario::setFault(const QString &path, const QJsonObject &fault)
 {
     if (!path.isEmpty())
         faults.insert(path, fault);
-    const QJsonObject control{{"root", releasePath()}, {"faults", faults}};
-    writeFile(fixtureFile("control"), QJsonDocument(control).toJson());
+    writeFile(control(),
+              QJsonDocument(QJsonObject{{"root", releasePath()}, {"faults", faults}}).toJson());
 }
 
 ManifestEntry UpdateScenario::entry(const QString &name, const QString &version, bool withDigest,
                                     bool withSignature) const
 {
     const QByteArray content = readFile(releasePath(name));
-    const QString md5 = withDigest ? textModeMd5Of(content) : QString();
-    const QString sha256 = withDigest ? sha256Of(content) : QString();
+    const QString md5 = withDigest ? textModeMd5Of(content) : "";
+    const QString sha256 = withDigest ? sha256Of(content) : "";
     const auto sign = [&](const QString &digest) {
-        return withSignature ? signDigest(digest, developmentPrivateKey()) : QString();
+        return withSignature ? signDigest(digest, developmentPrivateKey()) : "";
     };
     return {name, version, md5, sign(md5), sha256, sign(sha256)};
 }
@@ -116,20 +103,18 @@ RunResult UpdateScenario::runAndCloseAfter(const QString &untilLine, int timeout
     result.exitCode = process.exitCode();
     log += process.readAllStandardError();
     result.lines = QString::fromUtf8(log).split('\n', Qt::SkipEmptyParts);
-    for (const QString &line : qAsConst(result.lines)) {
-        if (line.startsWith("MESSAGE BOX "))
-            result.boxes.append(line.mid(12));
-        result.toolStarted |= line.startsWith("TOOL STARTED ");
-    }
+    const QRegularExpression box("^MESSAGE BOX ");
+    result.boxes = result.lines.filter(box).replaceInStrings(box, "");
+    result.toolStarted = !result.lines.filter(QRegularExpression("^TOOL STARTED ")).isEmpty();
     return result;
 }
 
 Files UpdateScenario::filesBelow(const QString &folder, const QString &skipped)
 {
     Files files;
-    for (QDirIterator it(folder, QDir::Files | QDir::Hidden | QDir::System,
-                         QDirIterator::Subdirectories);
-         it.hasNext();) {
+    QDirIterator it(folder, QDir::Files | QDir::Hidden | QDir::System,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
         const QString path = QDir(folder).relativeFilePath(it.next());
         if (skipped.isEmpty() || !path.startsWith(skipped))
             files.insert(path, readFile(it.filePath()));

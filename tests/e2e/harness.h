@@ -58,6 +58,11 @@ public:
     QStringList wrapper; // a command the driver runs under, such as a tracer
 
 private:
+    static QString control()
+    {
+        static QTemporaryDir folder;
+        return folder.filePath("control");
+    }
     QString path(const QString &relative) const { return QDir::cleanPath(root.filePath(relative)); }
     static Files filesBelow(const QString &folder, const QString &skipped = {});
     QTemporaryDir root;

@@ -15,22 +15,15 @@ bool manifestChecksHold(const QByteArray &content)
     if (!parseManifest(manifest, content))
         return true;
     const FileTable files = readFileTable(manifest, &listed[0], &listed[1], &listed[2], &listed[3]);
-    const QString release = elementText(manifest, "Version");
-    const auto ordered = [](const QString &a, const QString &b) {
-        return versionChecksHold(a.toUtf8() + '\0' + b.toUtf8());
-    };
-    bool holds = ordered("1.0.0", release), safe = true;
-    // Verification looks digests and signatures up under the names planning fetches.
+    // Verification looks digests and signatures up under the names planning fetches; planning
+    // takes a null name for "none", and fetches, writes and deletes only when no name is refused.
+    bool holds = !files.contains(QString()) || !files.firstKey().isNull(), safe = true;
     for (const QMap<QString, QString> &map : listed) {
         for (auto text = map.cbegin(); text != map.cend(); ++text)
             holds = holds && files.contains(text.key()) && !text.value().isEmpty();
     }
-    // Planning takes a null name for "none", and fetches, writes, deletes only if none is refused.
-    for (auto file = files.cbegin(); file != files.cend(); ++file) {
-        holds = holds && !file.key().isNull() && ordered("1.0.0", file.value()) &&
-                ordered(file.value(), release);
-        safe = safe && unsafeNameReason(file.key()).isNull();
-    }
+    for (const QString &name : files.keys())
+        safe = safe && unsafeNameReason(name).isNull();
     const auto unsafe = firstUnsafeName(files.keys());
     return holds && (unsafe ? files.contains(unsafe->name) && !unsafe->reason.isEmpty() : safe);
 }
