@@ -3,18 +3,10 @@
 // name an authority to trust and a size limit for every file written (a write past it fails).
 #include "app/widget.h"
 
-#include <QApplication>
-#include <QDesktopServices>
-#include <QLabel>
-#include <QMessageBox>
-#include <QPointer>
-#include <QSocketNotifier>
-#include <QSslCertificate>
-#include <QSslConfiguration>
-#include <QUrl>
+#include <QtNetwork>
+#include <QtWidgets>
 
 #include <csignal>
-#include <cstdio>
 #include <sys/resource.h>
 #include <unistd.h>
 

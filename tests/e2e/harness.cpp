@@ -1,8 +1,6 @@
 #include "tests/e2e/harness.h"
 
-#include <QDirIterator>
-#include <QElapsedTimer>
-#include <QJsonDocument>
+#include <QtCore>
 
 UpdateScenario::UpdateScenario() : env(QProcessEnvironment::systemEnvironment())
 {
