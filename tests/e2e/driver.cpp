@@ -27,11 +27,10 @@ public:
     }
     bool eventFilter(QObject *watched, QEvent *event) override
     {
-        auto *box = qobject_cast<QMessageBox *>(watched);
-        const bool shows = box && event->type() == QEvent::Show;
-        report(shows ? "MESSAGE BOX " + box->windowTitle() + " | " + box->text() : QString());
-        if (shows)
+        auto *box = event->type() == QEvent::Show ? qobject_cast<QMessageBox *>(watched) : nullptr;
+        if (box)
             QMetaObject::invokeMethod(box, "accept", Qt::QueuedConnection);
+        report(box ? "MESSAGE BOX " + box->windowTitle() + " | " + box->text() : QString());
         return false;
     }
 
@@ -62,16 +61,9 @@ int main(int argc, char **argv)
     driver.caption = widget.findChild<QLabel *>("tipLabel");
     widget.show();
     QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
-    QObject::connect(&input, &QSocketNotifier::activated, [&] {
-        char buffer[64];
-        if (read(STDIN_FILENO, buffer, sizeof buffer) > 0)
-            widget.close();
-        else
-            input.setEnabled(false);
-    });
+    QObject::connect(&input, &QSocketNotifier::activated, &widget, &QWidget::close);
     const int result = application.exec();
     driver.report(QString("EVENT LOOP ENDED %1").arg(result));
-    application.removeEventFilter(&driver);
     return result == 0 && widget.updateInterrupted() ? EXIT_FAILURE : result;
 }
 

@@ -8,8 +8,7 @@ import gzip, http.server, json, os, socket, struct, sys, threading, urllib.parse
 class Handler(http.server.BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
 
-    def log_message(self, *args):
-        pass
+    log_message = lambda *args: None
 
     def reply(self, status, headers, body, close=False, reset=False):
         self.send_response(status)
@@ -34,7 +33,6 @@ class Handler(http.server.BaseHTTPRequestHandler):
             return self.reply(fault.get("status", 404), [("Content-Length", len(page))], page)
         with open(local, "rb") as f:
             body = f.read()
-        length = [("Content-Length", len(body))]
         if "redirect" in fault:
             return self.reply(302, [("Location", fault["redirect"]), ("Content-Length", 0)], b"")
         if "early_hints" in fault:  # a 103 answer first
@@ -53,20 +51,14 @@ class Handler(http.server.BaseHTTPRequestHandler):
             while True:
                 self.wfile.write(b"<x>" * 21846)
         if "stall" in fault:  # N bytes of the stated length, then nothing
-            self.reply(200, length, body[: fault["stall"]])
+            self.reply(200, [("Content-Length", len(body))], body[: fault["stall"]])
             threading.Event().wait()
         cut = fault.get("cut", fault.get("reset", len(body)))  # N bytes, then a close or a reset
-        self.reply(200, length, body[:cut], cut < len(body), "reset" in fault)
+        self.reply(200, [("Content-Length", len(body))], body[:cut], cut < len(body), "reset" in fault)
 
 
-class Server(http.server.ThreadingHTTPServer):
-    daemon_threads = True
-
-    def handle_error(self, *args):
-        pass  # a client that went away
-
-
-server = Server(("127.0.0.1", 0), Handler)
+server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+server.handle_error = lambda *args: None  # a client that went away
 print("PORT %d" % server.server_address[1], flush=True)
 threading.Thread(target=lambda: (sys.stdin.read(), os._exit(0)), daemon=True).start()
 server.serve_forever()

@@ -1,6 +1,10 @@
 #include "tests/e2e/harness.h"
 
-#include <QtCore>
+static QString control() // the fixture server's, read for every request
+{
+    static QTemporaryDir folder;
+    return folder.filePath("control");
+}
 
 UpdateScenario::UpdateScenario() : env(QProcessEnvironment::systemEnvironment())
 {
@@ -35,14 +39,14 @@ void UpdateScenario::setFault(const QString &path, const QJsonObject &fault)
               QJsonDocument(QJsonObject{{"root", releasePath()}, {"faults", faults}}).toJson());
 }
 
-ManifestEntry UpdateScenario::entry(const QString &name, const QString &version, bool withDigest,
-                                    bool withSignature) const
+ManifestEntry UpdateScenario::entry(const QString &name, const QString &version, bool digest,
+                                    bool signature) const
 {
     const QByteArray content = readFile(releasePath(name));
-    const QString md5 = withDigest ? textModeMd5Of(content) : "";
-    const QString sha256 = withDigest ? sha256Of(content) : "";
-    const auto sign = [&](const QString &digest) {
-        return withSignature ? signDigest(digest, developmentPrivateKey()) : "";
+    const QString md5 = digest ? textModeMd5Of(content) : "",
+                  sha256 = digest ? sha256Of(content) : "";
+    const auto sign = [&](const QString &text) {
+        return signature ? signDigest(text, developmentPrivateKey()) : "";
     };
     return {name, version, md5, sign(md5), sha256, sign(sha256)};
 }

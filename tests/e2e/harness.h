@@ -4,28 +4,24 @@
 #include "release/manifest.h"
 #include "tests/testsupport.h"
 
-#include <QDir>
-#include <QJsonObject>
-#include <QProcess>
-#include <QTemporaryDir>
+#include <QtCore>
 
 using Files = QMap<QString, QByteArray>;
 using Entries = QList<ManifestEntry>;
 
-// What one run of the updater showed: its log, with the driver's CAPTION, MESSAGE BOX and TOOL
-// STARTED lines, and how it ended (finished: by itself, in time).
+// One run of the updater: its log with the driver's CAPTION, MESSAGE BOX and TOOL STARTED lines.
 struct RunResult
 {
-    bool finished = false, crashed = false, toolStarted = false;
+    bool finished = false, crashed = false, toolStarted = false; // finished: by itself, in time
     int exitCode = -1;
     QStringList lines, boxes;
     bool hasLine(const QString &line) const { return lines.contains(line); }
     QString log() const { return lines.join('\n'); }
 };
 
-// An installation folder (the updater's working directory), a release folder that the fixture
-// server on loopback serves, and the rest of a temporary tree, which must never change. The test
-// process has one server; it serves the scenario that started it last.
+// An installation (the updater's working directory), a release that the fixture server on
+// loopback serves, and around them a temporary tree that must not change. The test process has
+// one server: it serves the scenario that started it last.
 class UpdateScenario
 {
 public:
@@ -39,30 +35,23 @@ public:
     QByteArray installed(const QString &name) const { return readFile(installPath(name)); }
     Files installation() const { return filesBelow(installPath()); }
     void setFault(const QString &path, const QJsonObject &fault);
-    // A published file's entry, with digests and signatures from the tests' own reference.
-    ManifestEntry entry(const QString &name, const QString &version, bool withDigest = true,
-                        bool withSignature = true) const;
+    // A published file's entry, its digests and signatures from the tests' own reference.
+    ManifestEntry entry(const QString &name, const QString &version, bool digest = true,
+                        bool signature = true) const;
     static QByteArray manifest(const QString &server, const QString &version, const Entries &list);
     QByteArray manifest(QString v, const Entries &e) const { return manifest(serverUrl(), v, e); }
     void installManifest(QString v, const Entries &e) { install("update.xml", manifest(v, e)); }
     void publishManifest(QString v, const Entries &e) { publish("update.xml", manifest(v, e)); }
-    // The driver trusts this authority as if the machine's store held it.
     void trustAuthority(const QString &pem) { env.insert("CORVANTILE_E2E_TRUSTED_AUTHORITY", pem); }
     RunResult run(int timeoutMs = 60000) { return runAndCloseAfter({}, timeoutMs); }
     // Closes the window as a user would once a line starting with `line` appears.
     RunResult runAndCloseAfter(const QString &line, int timeoutMs = 60000);
     bool installationUnchanged() const { return installation() == installationBefore; }
     bool outsideUnchanged() const { return filesBelow(root.path(), "install/") == outsideBefore; }
-
     QProcessEnvironment env;
     QStringList wrapper; // a command the driver runs under, such as a tracer
 
 private:
-    static QString control()
-    {
-        static QTemporaryDir folder;
-        return folder.filePath("control");
-    }
     QString path(const QString &relative) const { return QDir::cleanPath(root.filePath(relative)); }
     static Files filesBelow(const QString &folder, const QString &skipped = {});
     QTemporaryDir root;
