@@ -1,6 +1,5 @@
-// The updater, unattended: it prints the caption when it changed, each message box (accepted)
-// and the tool's start (not made); a line on its input closes the window. The environment may
-// name an authority to trust and a size limit for every file written (a write past it fails).
+// The updater, unattended: it prints each new caption, message box (accepted) and tool start (not
+// made); input closes the window. The environment may name an authority and a file size limit.
 #include "app/widget.h"
 
 #include <QtNetwork>

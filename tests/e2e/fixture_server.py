@@ -1,7 +1,6 @@
 #!/usr/bin/env python3
-"""Serves a folder on 127.0.0.1 at a free port, printed as "PORT <n>", until its input ends. The
-file its one argument names, read for every request, gives the folder ("root") and the faults by
-path ("faults"), each one of the branches of do_GET below."""
+# Serves "root" of the JSON file argv[1] names on 127.0.0.1, printing "PORT <n>", until its input
+# ends; the file, read for every request, gives "faults" by path, each a branch of do_GET below.
 import gzip, http.server, json, os, socket, struct, sys, threading, urllib.parse
 
 

@@ -19,9 +19,8 @@ struct RunResult
     QString log() const { return lines.join('\n'); }
 };
 
-// An installation (the updater's working directory), a release that the fixture server on
-// loopback serves, and around them a temporary tree that must not change. The test process has
-// one server: it serves the scenario that started it last.
+// An installation (the updater's working directory), a release the fixture server serves, and a
+// tree around them that must not change. The test process's one server serves the last to start it.
 class UpdateScenario
 {
 public:
@@ -49,7 +48,6 @@ public:
     bool installationUnchanged() const { return installation() == installationBefore; }
     bool outsideUnchanged() const { return filesBelow(root.path(), "install/") == outsideBefore; }
     QProcessEnvironment env;
-    QStringList wrapper; // a command the driver runs under, such as a tracer
 
 private:
     QString path(const QString &relative) const { return QDir::cleanPath(root.filePath(relative)); }

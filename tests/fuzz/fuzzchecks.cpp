@@ -15,8 +15,8 @@ bool manifestChecksHold(const QByteArray &content)
     if (!parseManifest(manifest, content))
         return true;
     const FileTable files = readFileTable(manifest, &listed[0], &listed[1], &listed[2], &listed[3]);
-    // Verification looks digests and signatures up under the names planning fetches; planning
-    // takes a null name for "none", and fetches, writes and deletes only when no name is refused.
+    // Digests are looked up under the names fetched; a null name is "none"; a refused name stops
+    // all.
     bool holds = !files.contains(QString()) || !files.firstKey().isNull(), safe = true;
     for (const QMap<QString, QString> &map : listed) {
         for (auto text = map.cbegin(); text != map.cend(); ++text)

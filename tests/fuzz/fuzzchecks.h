@@ -3,10 +3,10 @@
 
 class QByteArray;
 
-// What the fuzz targets check for one input, false for a finding; tst_updaterun replays the
-// inputs in tests/data/regressions/. The bytes as a server's manifest, read as planning reads it:
+// The fuzz targets' checks (false: a finding), replayed on tests/data/regressions/ by
+// tst_updaterun: a server's manifest read as planning reads it; two versions split at a NUL
+// compared both ways.
 bool manifestChecksHold(const QByteArray &content);
-// Two version texts, split at the first NUL, compared either way and each with itself:
 bool versionChecksHold(const QByteArray &content);
 
 #endif // CORVANTILE_FUZZCHECKS_H
