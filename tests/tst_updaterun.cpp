@@ -1,5 +1,4 @@
-// The updater end to end: the real program, through the unattended driver, against the fixture
-// server on loopback; one run per path a user meets, the rules themselves tested in their units.
+// The real updater against the fixture server: one run per path a user meets (rules: their units).
 #include "tests/e2e/harness.h"
 #include "tests/fuzz/fuzzchecks.h"
 
@@ -7,9 +6,7 @@
 #include <QtXml>
 
 using Setup = std::function<void(UpdateScenario &)>;
-using Change = std::function<void(ManifestEntry &)>;
 Q_DECLARE_METATYPE(Setup)
-Q_DECLARE_METATYPE(Change)
 
 const QByteArray oldTool = "the installed tool\n", newTool = "the server's tool\n";
 // A program file: the 0x1A comes early, and most of its bytes lie after it.
@@ -40,7 +37,6 @@ private slots:
         UpdateScenario s;
         QVERIFY(s.startServer());
         s.install("same.dll", "same file version");
-        s.install("unlisted.txt", "in no manifest");
         Files expected = s.installation();
         Entries local{{"same.dll", "1.0.0", "", ""}, {"../outside.txt", "1", "", ""}};
         // Dropped: a folder gives way to a file of the new release, and a file to a folder.
@@ -75,8 +71,7 @@ private slots:
         QCOMPARE(result.lines.filter(QRegularExpression("^downlist : ")).size(), 8);
         // Each digest and signature checked: sub/c/d.txt has no signatures, sub/a.dat no digests.
         QCOMPARE(result.lines.filter(" correctly.").size(), 7 * 4 - 2 - 4);
-        QVERIFY(result.hasLine("\"download sub/c/d.txt\"  SHA256 correctly."));
-        QVERIFY(result.hasLine("\"validate b.dll\"  correctly."));
+        QVERIFY(result.hasLine("\"validate b.dll\"  SHA256 correctly."));
         QDomDocument served; // stored as served, in the declaration's quotes the updater writes
         QVERIFY(served.setContent(readFile(s.releasePath("update.xml"))));
         expected.insert("update.xml", served.toByteArray(4).replace('\'', '"'));
@@ -84,8 +79,8 @@ private slots:
         QVERIFY(s.outsideUnchanged());
     }
 
-    // A run from release 1.0.0 to 2.0.0 that changes nothing, or installs the new tool alone. A
-    // run that stops keeps its window open and says why until the user closes it: no success.
+    // From 1.0.0 to 2.0.0, changing nothing or installing the tool; a stopped run says why and
+    // waits.
     void oneRun_data()
     {
         QTest::addColumn<Setup>("setup");
@@ -201,7 +196,7 @@ private slots:
         // The checks of a download: the tool as served, listed as the publisher lists the content
         // it signed, altered by `change`. A refused file's staging file, planted beforehand, stays.
         const auto listed = [](const QByteArray &content, const QByteArray &served,
-                               const Change &change = {}) {
+                               const std::function<void(ManifestEntry &)> &change = {}) {
             return [=](auto &s) {
                 s.publish("tool.dll", content);
                 ManifestEntry e = s.entry("tool.dll", "2.0.0");
@@ -263,10 +258,10 @@ private slots:
         QVERIFY(result.finished && result.exitCode == exitCode);
         QCOMPARE(result.toolStarted, shown.contains("TOOL STARTED"));
         QCOMPARE(result.boxes.size(), shown.filter(QRegularExpression("^MESSAGE BOX ")).size());
-        QVERIFY(s.outsideUnchanged());
         // Nothing changed, or the server's tool and manifest were installed.
-        QVERIFY(s.installationUnchanged() ||
-                (!exitCode && s.installed("tool.dll") == readFile(s.releasePath("tool.dll"))));
+        QVERIFY(s.outsideUnchanged() &&
+                (s.installationUnchanged() ||
+                 (!exitCode && s.installed("tool.dll") == readFile(s.releasePath("tool.dll")))));
     }
 
     // One level more is refused (tst_manifest); the inputs that once broke a fuzz target.

@@ -14,9 +14,8 @@ class Unattended : public QObject
     Q_OBJECT
 
 public:
-    QPointer<QLabel> caption; // events still come while the window is torn down
+    QPointer<QLabel> caption; // printed with the next line once changed; the window may be gone
     QString shown = QCoreApplication::translate("Widget", "钱包更新中...");
-    // Prints a line, after the caption when it changed since the last line.
     void report(const QString &line)
     {
         if (caption && caption->text() != shown)
@@ -45,17 +44,14 @@ int main(int argc, char **argv)
         signal(SIGXFSZ, SIG_IGN); // a write past the limit fails instead
     }
     QApplication application(argc, argv);
-    if (const QString pem = qEnvironmentVariable("CORVANTILE_E2E_TRUSTED_AUTHORITY");
-        !pem.isEmpty()) {
-        QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
-        tls.setCaCertificates(tls.caCertificates() + QSslCertificate::fromPath(pem));
-        QSslConfiguration::setDefaultConfiguration(tls);
-    }
+    QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+    const QString pem = qEnvironmentVariable("CORVANTILE_E2E_TRUSTED_AUTHORITY"); // none: no file
+    tls.setCaCertificates(tls.caCertificates() + QSslCertificate::fromPath(pem));
+    QSslConfiguration::setDefaultConfiguration(tls);
     application.installEventFilter(&driver);
     QDesktopServices::setUrlHandler("file", &driver, "openTool");
-    qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &message) {
-        driver.report(message);
-    });
+    qInstallMessageHandler(
+        [](QtMsgType, const QMessageLogContext &, const QString &m) { driver.report(m); });
     Widget widget;
     driver.caption = widget.findChild<QLabel *>("tipLabel");
     widget.show();

@@ -1,4 +1,3 @@
-#!/usr/bin/env python3
 # Serves "root" of the JSON file argv[1] names on 127.0.0.1, printing "PORT <n>", until its input
 # ends; the file, read for every request, gives "faults" by path, each a branch of do_GET below.
 import gzip, http.server, json, os, socket, struct, sys, threading, urllib.parse
@@ -11,8 +10,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
     def reply(self, status, headers, body, close=False, reset=False):
         self.send_response(status)
-        for name, value in headers:
-            self.send_header(name, str(value))
+        [self.send_header(name, str(value)) for name, value in headers]
         self.end_headers()
         self.wfile.write(body)
         self.wfile.flush()
@@ -49,11 +47,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.reply(200, [], b"")
             while True:
                 self.wfile.write(b"<x>" * 21846)
-        if "stall" in fault:  # N bytes of the stated length, then nothing
-            self.reply(200, [("Content-Length", len(body))], body[: fault["stall"]])
-            threading.Event().wait()
-        cut = fault.get("cut", fault.get("reset", len(body)))  # N bytes, then a close or a reset
+        cut = fault.get("cut", fault.get("reset", fault.get("stall", len(body))))  # N bytes, then:
         self.reply(200, [("Content-Length", len(body))], body[:cut], cut < len(body), "reset" in fault)
+        while "stall" in fault:  # a close, a reset, or nothing at all
+            threading.Event().wait()
 
 
 server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)

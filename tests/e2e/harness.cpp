@@ -23,7 +23,6 @@ bool UpdateScenario::startServer()
     // One fixture server for the test process; it ends with its input, when the test process does.
     static QProcess *const server = new QProcess;
     static const quint16 serverPort = [] {
-        server->setProcessChannelMode(QProcess::ForwardedErrorChannel);
         server->start("python3", {CORVANTILE_FIXTURE_SERVER, control()});
         return quint16(
             server->waitForReadyRead(20000) ? server->readLine().mid(5).trimmed().toUInt() : 0);
@@ -52,11 +51,11 @@ ManifestEntry UpdateScenario::entry(const QString &name, const QString &version,
 }
 
 QByteArray UpdateScenario::manifest(const QString &server, const QString &version,
-                                    const QList<ManifestEntry> &entries)
+                                    const Entries &entries)
 {
-    QString xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Update>\n<UpdateServer>" +
-                  server.toHtmlEscaped() + "</UpdateServer>\n<Version>" + version.toHtmlEscaped() +
-                  "</Version>\n<Files>\n";
+    QString xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Update><UpdateServer>" +
+                  server.toHtmlEscaped() + "</UpdateServer><Version>" + version.toHtmlEscaped() +
+                  "</Version><Files>\n";
     const QStringList tags{"Name", "Version", "MD5", "Signature", "SHA256", "SHA256Signature"};
     for (const ManifestEntry &e : entries) {
         // Read by position: a later element needs the earlier ones, empty or not.
@@ -68,7 +67,7 @@ QByteArray UpdateScenario::manifest(const QString &server, const QString &versio
             xml += QString("<%1>%2</%1>").arg(tags.at(i), texts.at(i).toHtmlEscaped());
         xml += "</File>\n";
     }
-    return (xml + "</Files>\n</Update>\n").toUtf8();
+    return (xml + "</Files></Update>\n").toUtf8();
 }
 
 RunResult UpdateScenario::runAndCloseAfter(const QString &untilLine, int timeoutMs)
@@ -99,8 +98,8 @@ RunResult UpdateScenario::runAndCloseAfter(const QString &untilLine, int timeout
     result.exitCode = process.exitCode();
     log += process.readAllStandardError();
     result.lines = QString::fromUtf8(log).split('\n', Qt::SkipEmptyParts);
-    const QRegularExpression box("^MESSAGE BOX ");
-    result.boxes = result.lines.filter(box).replaceInStrings(box, "");
+    result.boxes = result.lines.filter(QRegularExpression("^MESSAGE BOX "))
+                       .replaceInStrings("MESSAGE BOX ", "");
     result.toolStarted = !result.lines.filter(QRegularExpression("^TOOL STARTED ")).isEmpty();
     return result;
 }

@@ -41,13 +41,10 @@ bool versionChecksHold(const QByteArray &content)
            compareVersions(a, a) == 0 && compareVersions(b, b) == 0;
 }
 
-#ifdef CORVANTILE_FUZZ_CHECK
-// libFuzzer's entry: a crash, a hang, a sanitizer's report or a broken check is a finding.
+#ifdef CORVANTILE_FUZZ_CHECK // libFuzzer's entry: a crash, a hang or a broken check is a finding
 extern "C" int LLVMFuzzerTestOneInput(const unsigned char *data, size_t size)
 {
-    if (!CORVANTILE_FUZZ_CHECK(
-            QByteArray::fromRawData(reinterpret_cast<const char *>(data), int(size))))
-        std::abort();
-    return 0;
+    const char *bytes = reinterpret_cast<const char *>(data);
+    return CORVANTILE_FUZZ_CHECK(QByteArray::fromRawData(bytes, int(size))) ? 0 : (std::abort(), 0);
 }
 #endif
