@@ -185,13 +185,13 @@ private slots:
             s.install("e.dll", QByteArray("e.dll").repeated(9999)); // new on the server
             Entries server;
             for (const auto &[name, fault, line] : faults) {
-                s.publish(name, name == "k.dll" ? QByteArray(2 << 20, 'k')
+                s.publish(name, name == "k.dll" ? QByteArray((1 << 20) + 99, 'k')
                                                 : name.toUtf8().repeated(9999));
                 s.setFault("/" + name, fault);
                 server.append(s.entry(name, "2.0.0", false, false));
             }
             s.publishManifest("2.0.0", server);
-            s.env.insert("CORVANTILE_E2E_FILE_SIZE_LIMIT", QString::number(1 << 20));
+            s.env.insert("CORVANTILE_E2E_FILE_SIZE_LIMIT", QString::number((1 << 20) + 7));
         });
         // The checks of a download: the tool as served, listed as the publisher lists the content
         // it signed, altered by `change`. A refused file's staging file, planted beforehand, stays.
