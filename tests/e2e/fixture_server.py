@@ -1,5 +1,4 @@
-# Serves "root" of the JSON file argv[1] names on 127.0.0.1, printing "PORT <n>", until its input
-# ends; the file, read for every request, gives "faults" by path, each a branch of do_GET below.
+# Serves "root" of JSON file argv[1] (read per request; "faults" by path) until stdin ends.
 import gzip, http.server, json, os, socket, struct, sys, threading, urllib.parse
 
 

@@ -11,7 +11,6 @@ UpdateScenario::UpdateScenario() : env(QProcessEnvironment::systemEnvironment())
     writeFile(root.filePath("outside.txt"), "a file next to the installation\n");
     QDir(root.path()).mkpath("install");
     env.insert("QT_QPA_PLATFORM", "offscreen");
-    env.remove("QT_MESSAGE_PATTERN");
 }
 
 bool UpdateScenario::startServer()
