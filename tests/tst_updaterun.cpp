@@ -1,4 +1,4 @@
-// The real updater against the fixture server: one run per path a user meets (rules: their units).
+// The real updater against the fixture server, one run per path a user meets; rules: their units.
 #include "tests/e2e/harness.h"
 #include "tests/fuzz/fuzzchecks.h"
 
