@@ -1,274 +1,122 @@
 #include "tests/e2e/harness.h"
 
-#include "tests/testsupport.h"
-
-#include "release/filenames.h"
-
-#include <QCryptographicHash>
-#include <QDir>
-#include <QDirIterator>
-#include <QElapsedTimer>
-#include <QFile>
-#include <QFileInfo>
-#include <QJsonDocument>
-
-namespace {
-
-QString escaped(const QString &text)
+static QString control() // the fixture server's, read for every request
 {
-    return text.toHtmlEscaped();
+    static QTemporaryDir folder;
+    return folder.filePath("control");
 }
 
-} // namespace
-
-UpdateScenario::UpdateScenario()
+UpdateScenario::UpdateScenario() : env(QProcessEnvironment::systemEnvironment())
 {
-    QDir(root.path()).mkpath("install");
-    QDir(root.path()).mkpath("release");
-    QDir(root.path()).mkpath("fixture");
     writeFile(root.filePath("outside.txt"), "a file next to the installation\n");
-    writeFile(root.filePath("fixture/faults.json"), "{}");
-}
-
-UpdateScenario::~UpdateScenario()
-{
-    if (server.state() != QProcess::NotRunning) {
-        server.kill();
-        server.waitForFinished();
-    }
+    QDir(root.path()).mkpath("install");
+    env.insert("QT_QPA_PLATFORM", "offscreen");
 }
 
 bool UpdateScenario::startServer()
 {
-    // Every scenario signs with the development key: with another key embedded, every download
-    // would fail its signature check, for no fault of the updater.
-    const QString keyProblem = developmentKeyProblem();
-    if (!keyProblem.isNull()) {
-        qWarning("%s", qPrintable(keyProblem));
-        return false;
-    }
-    server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    server.start("python3",
-                 {CORVANTILE_FIXTURE_SERVER, releasePath(), root.filePath("fixture/faults.json"),
-                  root.filePath("fixture/requests.log")});
-    if (!server.waitForStarted() || !server.waitForReadyRead(20000))
-        return false;
-    const QByteArray line = server.readLine().trimmed();
-    if (!line.startsWith("PORT "))
-        return false;
-    port = quint16(line.mid(5).toUInt());
-    return port != 0;
-}
-
-QString UpdateScenario::serverUrl() const
-{
-    return QString("http://127.0.0.1:%1").arg(port);
-}
-
-QString UpdateScenario::installPath(const QString &relative) const
-{
-    return relative.isEmpty() ? root.filePath("install") : root.filePath("install/" + relative);
-}
-
-QString UpdateScenario::releasePath(const QString &relative) const
-{
-    return relative.isEmpty() ? root.filePath("release") : root.filePath("release/" + relative);
-}
-
-void UpdateScenario::install(const QString &relative, const QByteArray &content)
-{
-    writeFile(installPath(relative), content);
-}
-
-void UpdateScenario::publish(const QString &relative, const QByteArray &content)
-{
-    writeFile(releasePath(relative), content);
-}
-
-QByteArray UpdateScenario::installed(const QString &relative) const
-{
-    QFile file(installPath(relative));
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool UpdateScenario::isInstalled(const QString &relative) const
-{
-    return QFileInfo(installPath(relative)).isFile();
+    // With another key embedded every signed download would fail, for no fault of the updater.
+    if (!developmentKeyProblem().isNull())
+        qWarning("%s", qPrintable(developmentKeyProblem()));
+    setFault({}, {});
+    // One fixture server for the test process; it ends with its input, when the test process does.
+    static QProcess *const server = new QProcess;
+    static const quint16 serverPort = [] {
+        server->start("python3", {CORVANTILE_FIXTURE_SERVER, control()});
+        return quint16(
+            server->waitForReadyRead(20000) ? server->readLine().mid(5).trimmed().toUInt() : 0);
+    }();
+    return (port = serverPort) != 0 && developmentKeyProblem().isNull();
 }
 
 void UpdateScenario::setFault(const QString &path, const QJsonObject &fault)
 {
-    QFile file(root.filePath("fixture/faults.json"));
-    file.open(QIODevice::ReadOnly);
-    QJsonObject faults = QJsonDocument::fromJson(file.readAll()).object();
-    file.close();
-    faults.insert(path, fault);
-    writeFile(root.filePath("fixture/faults.json"), QJsonDocument(faults).toJson());
+    if (!path.isEmpty())
+        faults.insert(path, fault);
+    writeFile(control(),
+              QJsonDocument(QJsonObject{{"root", releasePath()}, {"faults", faults}}).toJson());
 }
 
-QStringList UpdateScenario::requests() const
-{
-    QFile file(root.filePath("fixture/requests.log"));
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
-}
-
-ManifestEntry UpdateScenario::entry(const QString &name, const QString &version, bool withDigest,
-                                    bool withSignature) const
+ManifestEntry UpdateScenario::entry(const QString &name, const QString &version, bool digest,
+                                    bool signature) const
 {
     const QByteArray content = readFile(releasePath(name));
-    const QString digest = textModeMd5Of(content);
-    const QString sha256 = sha256Of(content);
-    ManifestEntry result{name, version, QString(), QString()};
-    if (withDigest) {
-        result.md5 = digest;
-        result.sha256 = sha256;
-    }
-    if (withSignature) {
-        result.signature = signDigest(digest, developmentPrivateKey());
-        result.sha256Signature = signDigest(sha256, developmentPrivateKey());
-    }
-    return result;
+    const QString md5 = digest ? textModeMd5Of(content) : "",
+                  sha256 = digest ? sha256Of(content) : "";
+    const auto sign = [&](const QString &text) {
+        return signature ? signDigest(text, developmentPrivateKey()) : "";
+    };
+    return {name, version, md5, sign(md5), sha256, sign(sha256)};
 }
 
 QByteArray UpdateScenario::manifest(const QString &server, const QString &version,
-                                    const QList<ManifestEntry> &entries)
+                                    const Entries &entries)
 {
-    QString xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Update>\n";
-    xml += "    <UpdateServer>" + escaped(server) + "</UpdateServer>\n";
-    xml += "    <Version>" + escaped(version) + "</Version>\n    <Files>\n";
+    QString xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Update><UpdateServer>" +
+                  server.toHtmlEscaped() + "</UpdateServer><Version>" + version.toHtmlEscaped() +
+                  "</Version><Files>\n";
+    const QStringList tags{"Name", "Version", "MD5", "Signature", "SHA256", "SHA256Signature"};
     for (const ManifestEntry &e : entries) {
-        xml += "        <File><Name>" + escaped(e.name) + "</Name><Version>" + escaped(e.version) +
-               "</Version>";
-        // Entries are read by position: a later element needs the earlier ones, empty or not.
-        const bool withSha256 = !e.sha256.isEmpty() || !e.sha256Signature.isEmpty();
-        if (!e.md5.isEmpty() || !e.signature.isEmpty() || withSha256)
-            xml += "<MD5>" + escaped(e.md5) + "</MD5>";
-        if (!e.signature.isEmpty() || withSha256)
-            xml += "<Signature>" + escaped(e.signature) + "</Signature>";
-        if (withSha256)
-            xml += "<SHA256>" + escaped(e.sha256) + "</SHA256>";
-        if (!e.sha256Signature.isEmpty())
-            xml += "<SHA256Signature>" + escaped(e.sha256Signature) + "</SHA256Signature>";
+        // Read by position: a later element needs the earlier ones, empty or not.
+        QStringList texts{e.name, e.version, e.md5, e.signature, e.sha256, e.sha256Signature};
+        while (texts.size() > 2 && texts.last().isEmpty())
+            texts.removeLast();
+        xml += "<File>";
+        for (int i = 0; i < texts.size(); ++i)
+            xml += QString("<%1>%2</%1>").arg(tags.at(i), texts.at(i).toHtmlEscaped());
         xml += "</File>\n";
     }
-    xml += "    </Files>\n</Update>\n";
-    return xml.toUtf8();
-}
-
-void UpdateScenario::installManifest(const QString &version, const QList<ManifestEntry> &entries)
-{
-    install("update.xml", manifest(serverUrl(), version, entries));
-}
-
-void UpdateScenario::publishManifest(const QString &version, const QList<ManifestEntry> &entries)
-{
-    publish("update.xml", manifest(serverUrl(), version, entries));
-}
-
-RunResult UpdateScenario::run(int timeoutMs)
-{
-    return runAndCloseAfter(QString(), timeoutMs);
+    return (xml + "</Files></Update>\n").toUtf8();
 }
 
 RunResult UpdateScenario::runAndCloseAfter(const QString &untilLine, int timeoutMs)
 {
     if (outsideBefore.isEmpty()) {
-        outsideBefore = snapshot(false);
-        installationBefore = snapshot(true);
-    }
-
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("QT_QPA_PLATFORM", "offscreen");
-    environment.remove("QT_MESSAGE_PATTERN");
-    if (!trustedAuthority.isEmpty())
-        environment.insert("CORVANTILE_E2E_TRUSTED_AUTHORITY", trustedAuthority);
-    // LeakSanitizer cannot work in a traced process and ends it with an error of its own.
-    if (!wrapper.isEmpty()) {
-        const QString options = environment.value("ASAN_OPTIONS");
-        environment.insert("ASAN_OPTIONS",
-                           (options.isEmpty() ? "" : options + ":") + "detect_leaks=0");
+        installationBefore = installation();
+        outsideBefore = filesBelow(root.path(), "install/");
     }
     QProcess process;
-    process.setProcessEnvironment(environment);
+    process.setProcessEnvironment(env);
     process.setWorkingDirectory(installPath());
-    process.setProcessChannelMode(QProcess::SeparateChannels);
-    if (wrapper.isEmpty())
-        process.start(CORVANTILE_E2E_DRIVER, QStringList());
-    else
-        process.start(wrapper.first(), wrapper.mid(1) << CORVANTILE_E2E_DRIVER);
-    process.waitForStarted();
-
-    RunResult result;
-    QByteArray pending;
-    QElapsedTimer timer;
-    timer.start();
-    bool untilSeen = false;
-    while (process.state() != QProcess::NotRunning && timer.elapsed() < timeoutMs) {
+    process.setStandardOutputFile(QProcess::nullDevice());
+    process.start(CORVANTILE_E2E_DRIVER, QStringList());
+    QByteArray log = "\n";
+    const QDeadlineTimer deadline(timeoutMs);
+    for (bool closing = untilLine.isEmpty();
+         process.state() != QProcess::NotRunning && !deadline.hasExpired();) {
         process.waitForReadyRead(200);
-        pending += process.readAllStandardError();
-        process.readAllStandardOutput();
-        int end;
-        while ((end = pending.indexOf('\n')) >= 0) {
-            const QString line = QString::fromUtf8(pending.left(end));
-            pending.remove(0, end + 1);
-            result.lines.append(line);
-            if (!untilLine.isEmpty() && !untilSeen && line.startsWith(untilLine)) {
-                untilSeen = true;
-                process.write("close\n");
-            }
-        }
+        log += process.readAllStandardError();
+        if (!closing && log.contains("\n" + untilLine.toUtf8()))
+            closing = process.write("close\n") > 0;
     }
-    // Finished means the updater ended by itself, not at the timeout.
+    RunResult result;
     result.finished = process.state() == QProcess::NotRunning;
-    if (process.state() != QProcess::NotRunning) {
-        process.kill();
-        process.waitForFinished();
-    }
-    pending += process.readAllStandardError();
-    for (const QByteArray &line : pending.split('\n')) {
-        if (!line.isEmpty())
-            result.lines.append(QString::fromUtf8(line));
-    }
-    for (const QString &line : result.lines) {
-        if (line.startsWith("MESSAGE BOX "))
-            result.boxes.append(line.mid(12));
-        if (line.startsWith("TOOL STARTED "))
-            result.toolStarted = true;
-    }
+    process.kill();
+    process.waitForFinished();
     result.crashed = process.exitStatus() == QProcess::CrashExit;
     result.exitCode = process.exitCode();
+    log += process.readAllStandardError();
+    result.lines = QString::fromUtf8(log).split('\n', Qt::SkipEmptyParts);
+    result.boxes = result.lines.filter(QRegularExpression("^MESSAGE BOX "))
+                       .replaceInStrings("MESSAGE BOX ", "");
+    result.toolStarted = !result.lines.filter(QRegularExpression("^TOOL STARTED ")).isEmpty();
     return result;
 }
 
-QMap<QString, QByteArray> UpdateScenario::snapshot(bool installation) const
+Files UpdateScenario::filesBelow(const QString &folder, const QString &skipped)
 {
-    QMap<QString, QByteArray> snapshot;
-    QDirIterator it(root.path(),
-                    QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+    Files files;
+    QDirIterator it(folder, QDir::Files | QDir::Hidden | QDir::System,
                     QDirIterator::Subdirectories);
-    const QString installDir = installPath() + "/";
-    const QString fixtureDir = root.filePath("fixture") + "/";
     while (it.hasNext()) {
-        const QString path = it.next();
-        if (path.startsWith(installDir) != installation || path.startsWith(fixtureDir))
-            continue;
-        QFile file(path);
-        QByteArray digest = "dir";
-        if (file.open(QIODevice::ReadOnly))
-            digest = QCryptographicHash::hash(file.readAll(), QCryptographicHash::Md5).toHex();
-        snapshot.insert(path, digest);
+        const QString path = QDir(folder).relativeFilePath(it.next());
+        if (skipped.isEmpty() || !path.startsWith(skipped))
+            files.insert(path, readFile(it.filePath()));
     }
-    return snapshot;
+    return files;
 }
 
 QString developmentPrivateKey()
 {
     return testDataPath("keys/dev_private.pem");
-}
-
-QString otherPrivateKey()
-{
-    return testDataPath("keys/other_private.pem");
 }

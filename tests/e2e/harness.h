@@ -2,93 +2,62 @@
 #define CORVANTILE_E2E_HARNESS_H
 
 #include "release/manifest.h"
+#include "tests/testsupport.h"
 
-#include <QByteArray>
-#include <QJsonObject>
-#include <QList>
-#include <QMap>
-#include <QProcess>
-#include <QString>
-#include <QStringList>
-#include <QTemporaryDir>
+#include <QtCore>
 
-// What one run of the updater showed: its log lines, message boxes, tool start and exit.
+using Files = QMap<QString, QByteArray>;
+using Entries = QList<ManifestEntry>;
+
+// One run of the updater: its log with the driver's CAPTION, MESSAGE BOX and TOOL STARTED lines.
 struct RunResult
 {
-    // The updater ended by itself, in time.
-    bool finished = false;
-    bool crashed = false;
+    bool finished = false, crashed = false, toolStarted = false; // finished: by itself, in time
     int exitCode = -1;
-    QStringList lines;
-    QStringList boxes;
-    bool toolStarted = false;
-
+    QStringList lines, boxes;
     bool hasLine(const QString &line) const { return lines.contains(line); }
     QString log() const { return lines.join('\n'); }
 };
 
-// A scenario: an installation directory (the updater's working directory), a release folder
-// served by the fixture server on loopback, and the rest of a temporary tree that must never
-// change. The updater runs as a child process through the unattended driver.
+// An installation (the updater's working directory), a release the fixture server serves, and a
+// tree around them that must not change. The test process's one server serves the last to start it.
 class UpdateScenario
 {
 public:
     UpdateScenario();
-    ~UpdateScenario();
-    UpdateScenario(const UpdateScenario &) = delete;
-    UpdateScenario &operator=(const UpdateScenario &) = delete;
-
     bool startServer();
-    QString serverUrl() const;
-
-    QString installPath(const QString &relative = QString()) const;
-    QString releasePath(const QString &relative = QString()) const;
-    void install(const QString &relative, const QByteArray &content);
-    void publish(const QString &relative, const QByteArray &content);
-    QByteArray installed(const QString &relative) const;
-    bool isInstalled(const QString &relative) const;
-
+    QString serverUrl() const { return QString("http://127.0.0.1:%1").arg(port); }
+    QString installPath(const QString &name = {}) const { return path("install/" + name); }
+    QString releasePath(const QString &name = {}) const { return path("release/" + name); }
+    void install(const QString &name, const QByteArray &b) { writeFile(installPath(name), b); }
+    void publish(const QString &name, const QByteArray &b) { writeFile(releasePath(name), b); }
+    QByteArray installed(const QString &name) const { return readFile(installPath(name)); }
+    Files installation() const { return filesBelow(installPath()); }
     void setFault(const QString &path, const QJsonObject &fault);
-    QStringList requests() const;
-
-    // An entry for a file already published, with its digests (text-mode MD5 and SHA-256) and,
-    // when asked, their signatures made with the development private key.
-    ManifestEntry entry(const QString &name, const QString &version, bool withDigest = true,
-                        bool withSignature = true) const;
-    static QByteArray manifest(const QString &server, const QString &version,
-                               const QList<ManifestEntry> &entries);
-    void installManifest(const QString &version, const QList<ManifestEntry> &entries);
-    void publishManifest(const QString &version, const QList<ManifestEntry> &entries);
-
-    // The updater trusts the system's authorities only; a test's own authority is added to Qt's
-    // default TLS configuration by the driver, before the window is built.
-    void trustAuthority(const QString &certificatePath) { trustedAuthority = certificatePath; }
-
-    // Runs the updater through this command from now on, the driver's path appended (a tracer).
-    void runUnder(const QStringList &command) { wrapper = command; }
-
-    RunResult run(int timeoutMs = 60000);
-    // Runs until the given line appears, then closes the window as a user would.
+    // A published file's entry, its digests and signatures from the tests' own reference.
+    ManifestEntry entry(const QString &name, const QString &version, bool digest = true,
+                        bool signature = true) const;
+    static QByteArray manifest(const QString &server, const QString &version, const Entries &list);
+    QByteArray manifest(QString v, const Entries &e) const { return manifest(serverUrl(), v, e); }
+    void installManifest(QString v, const Entries &e) { install("update.xml", manifest(v, e)); }
+    void publishManifest(QString v, const Entries &e) { publish("update.xml", manifest(v, e)); }
+    void trustAuthority(const QString &pem) { env.insert("CORVANTILE_E2E_TRUSTED_AUTHORITY", pem); }
+    RunResult run(int timeoutMs = 60000) { return runAndCloseAfter({}, timeoutMs); }
+    // Closes the window as a user would once a line starting with `line` appears.
     RunResult runAndCloseAfter(const QString &line, int timeoutMs = 60000);
-
-    // Every file outside the installation directory, or inside it, with a digest of its content.
-    QMap<QString, QByteArray> snapshot(bool installation) const;
-    bool outsideUnchanged() const { return snapshot(false) == outsideBefore; }
-    // The installation as the first run found it: the same files with the same content.
-    bool installationUnchanged() const { return snapshot(true) == installationBefore; }
+    bool installationUnchanged() const { return installation() == installationBefore; }
+    bool outsideUnchanged() const { return filesBelow(root.path(), "install/") == outsideBefore; }
+    QProcessEnvironment env;
 
 private:
+    QString path(const QString &relative) const { return QDir::cleanPath(root.filePath(relative)); }
+    static Files filesBelow(const QString &folder, const QString &skipped = {});
     QTemporaryDir root;
-    QProcess server;
     quint16 port = 0;
-    QMap<QString, QByteArray> outsideBefore;
-    QMap<QString, QByteArray> installationBefore;
-    QString trustedAuthority;
-
-    QStringList wrapper;
+    QJsonObject faults;
+    Files installationBefore, outsideBefore;
 };
 
 QString developmentPrivateKey();
-QString otherPrivateKey();
 
 #endif // CORVANTILE_E2E_HARNESS_H
