@@ -160,7 +160,7 @@ private slots:
         };
         each("tool.dll bin/x\\a.update.dll 数据/钱包.dat bin/console.dll sub/update.xml", true);
         each("/etc/x \\windows\\x C:x \\\\server\\share\\x a/../../x a\\..\\x ./x a//b", false);
-        each("a/ .../x Update.XML update.xml.LOCK a\x1f-b", false);
+        each("a/ bin/a. .../x Update.XML update.xml.LOCK a\x1f-b", false);
         // Windows device names in any case, with an extension, and characters Windows refuses.
         each("bin/CON.txt prn aux.a.b Nul CONIN$ conout$ COM¹ com² COM³ lpt¹ LPT² lpt³", false);
         for (int digit = 0; digit <= 9; ++digit)
