@@ -34,12 +34,11 @@ CORVANTILE_DEMO_PACKAGES=(
     "${CORVANTILE_BUILD_PACKAGES[@]}"
     nginx-light curl python3 fonts-wqy-microhei
 )
-# scripts/test: the build, the fixture server (python3), nginx, the caption's font, strace (the
-# durability test traces the updater), and the Windows checks (mingw-w64 cross compiler and
-# resource compiler, Wine).
+# scripts/test: the build, the fixture server (python3), nginx, the caption's font, and the
+# Windows checks (mingw-w64 cross compiler and resource compiler, Wine).
 CORVANTILE_TEST_PACKAGES=(
     "${CORVANTILE_BUILD_PACKAGES[@]}"
-    python3 nginx-light fonts-wqy-microhei strace
+    python3 nginx-light fonts-wqy-microhei
     binutils-mingw-w64-x86-64 g++-mingw-w64-x86-64-posix wine64
 )
 # scripts/fuzz: clang with libFuzzer and the sanitizer runtimes.

@@ -134,7 +134,7 @@ private slots:
         row("query", make("1.0.0", "http://h/a?b"), 1,
             {"--server http://h/a?b: installations append"});
 
-        // The publisher's own name rules (the updater's: tst_filenames) and links, said at once.
+        // The publisher's own name rules (the updater's: tst_units) and links, said at once.
         row("unsafe names and links", make(), 1,
             {"ROOT/r/a%41: \"%41\" in it would be read as a percent escape",
              "ROOT/r/a:b: it contains a colon: Windows reads \"a:\" as a drive",

@@ -283,7 +283,7 @@ private slots:
                  (!exitCode && s.installed("tool.dll") == readFile(s.releasePath("tool.dll")))));
     }
 
-    // One level more is refused (tst_manifest); the inputs that once broke a fuzz target.
+    // One level more is refused (tst_units); the inputs that once broke a fuzz target.
     void parsingLimits()
     {
         const QByteArray levels = QByteArray("<a>").repeated(maximumManifestDepth - 1);
