@@ -73,7 +73,7 @@ RunResult UpdateScenario::runAndCloseAfter(const QString &untilLine, int timeout
 {
     if (outsideBefore.isEmpty()) {
         installationBefore = installation();
-        outsideBefore = filesBelow(root.path(), "install/");
+        outsideBefore = outside();
     }
     QProcess process;
     process.setProcessEnvironment(env);
@@ -93,8 +93,7 @@ RunResult UpdateScenario::runAndCloseAfter(const QString &untilLine, int timeout
     result.finished = process.state() == QProcess::NotRunning;
     process.kill();
     process.waitForFinished();
-    result.crashed = process.exitStatus() == QProcess::CrashExit;
-    result.exitCode = process.exitCode();
+    result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
     log += process.readAllStandardError();
     result.lines = QString::fromUtf8(log).split('\n', Qt::SkipEmptyParts);
     result.boxes = result.lines.filter(QRegularExpression("^MESSAGE BOX "))
@@ -103,16 +102,12 @@ RunResult UpdateScenario::runAndCloseAfter(const QString &untilLine, int timeout
     return result;
 }
 
-Files UpdateScenario::filesBelow(const QString &folder, const QString &skipped)
+Files UpdateScenario::outside() const
 {
-    Files files;
-    QDirIterator it(folder, QDir::Files | QDir::Hidden | QDir::System,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = QDir(folder).relativeFilePath(it.next());
-        if (skipped.isEmpty() || !path.startsWith(skipped))
-            files.insert(path, readFile(it.filePath()));
-    }
+    Files files = filesBelow(root.path());
+    for (const QString &name : files.keys())
+        if (name.startsWith("install/"))
+            files.remove(name);
     return files;
 }
 

@@ -12,7 +12,7 @@ using Entries = QList<ManifestEntry>;
 // One run of the updater: its log with the driver's CAPTION, MESSAGE BOX and TOOL STARTED lines.
 struct RunResult
 {
-    bool finished = false, crashed = false, toolStarted = false; // finished: by itself, in time
+    bool finished = false, toolStarted = false; // finished: by itself, in time
     int exitCode = -1;
     QStringList lines, boxes;
     bool hasLine(const QString &line) const { return lines.contains(line); }
@@ -46,12 +46,12 @@ public:
     // Closes the window as a user would once a line starting with `line` appears.
     RunResult runAndCloseAfter(const QString &line, int timeoutMs = 60000);
     bool installationUnchanged() const { return installation() == installationBefore; }
-    bool outsideUnchanged() const { return filesBelow(root.path(), "install/") == outsideBefore; }
+    bool outsideUnchanged() const { return outside() == outsideBefore; }
     QProcessEnvironment env;
 
 private:
     QString path(const QString &relative) const { return QDir::cleanPath(root.filePath(relative)); }
-    static Files filesBelow(const QString &folder, const QString &skipped = {});
+    Files outside() const;
     QTemporaryDir root;
     quint16 port = 0;
     QJsonObject faults;
