@@ -11,6 +11,7 @@ Q_DECLARE_METATYPE(Setup)
 const QByteArray oldTool = "the installed tool\n", newTool = "the server's tool\n";
 // A program file: the 0x1A comes early, and most of its bytes lie after it.
 const QByteArray program = QByteArrayLiteral("MZ\x90\0\3 header\x1a code after the mark");
+const QString started = "TOOL STARTED file:CorvantileDevelopmentTool.exe";
 const QByteArray changedAfterMark = QByteArrayLiteral("MZ\x90\0\3 header\x1a code after the MARK");
 
 // Release 1.0.0 installed, with a file the server's release 2.0.0 drops; the new tool is signed.
@@ -96,7 +97,7 @@ private slots:
             no + "cannot reach the server. / Check the network, then start again."};
         const QStringList badReply{"get serverXml error.",
                                    no + "bad reply from the server. / Try again later."};
-        const QStringList notStored{"open update.xml failed", "Xml updated", "TOOL STARTED"};
+        const QStringList notStored{"open update.xml failed", "Xml updated", started};
         const auto linked = [=](const QString &name) {
             return QStringList{box + "Update refused: the file \"plugins/" + name +
                                "\" lies behind the link or junction \"plugins\"."};
@@ -129,10 +130,16 @@ private slots:
             s.publish("update.xml",
                       "<!DOCTYPE u [<!ENTITY v \"2.0\">]><Update><Version>&v;</Version></Update>");
         });
+        // A file of the user's stands where the new file's folder goes.
         row("a staging file that cannot be made",
             {no + "a file could not be saved. / Check the disk, then start again.",
-             box + "Unable to save the file tool.dll: "},
-            [](auto &s) { QDir().mkpath(s.installPath("tool.dll.update")); });
+             box + "Unable to save the file plugins/x.dll: "},
+            [](auto &s) {
+                s.install("plugins", "the user's");
+                s.publish("plugins/x.dll", newTool);
+                s.publishManifest("2.0.0",
+                                  {s.entry("tool.dll", "2"), s.entry("plugins/x.dll", "2")});
+            });
         // The staging file of the download that stalls is planted beforehand, empty as it stays.
         row("a download that stalls", {"CAPTION Updating tool.dll (1/1)"}, [](auto &s) {
             s.install("tool.dll.update", "");
@@ -149,7 +156,7 @@ private slots:
                               .toUtf8());
             });
         row(
-            "a release not newer", {"Already newest.", "TOOL STARTED"},
+            "a release not newer", {"Already newest.", started},
             [](auto &s) { s.publishManifest("1.0.0", {s.entry("tool.dll", "2")}); }, 0);
         row("an unsafe name",
             {box + "Update refused: the server's manifest names the unsafe file \"../x\"."},
@@ -167,7 +174,7 @@ private slots:
             s.installManifest("1.0.0",
                               {{"tool.dll", "1.0.0", "", ""}, {"plugins/old.dll", "1", "", ""}});
         });
-        const QStringList incomplete{"update incomplete, update.xml kept", "TOOL STARTED"};
+        const QStringList incomplete{"update incomplete, update.xml kept", started};
         row("a folder that cannot give way",
             QStringList{box + "Unable to install the file tool.dll: "} + incomplete, [](auto &s) {
                 QFile::remove(s.installPath("tool.dll"));
@@ -227,7 +234,7 @@ private slots:
                 s.publishManifest("2.0.0", {e});
             };
         };
-        const QStringList installs{"Xml updated", "TOOL STARTED"};
+        const QStringList installs{"Xml updated", started};
         const QString check = box + "Downloading tool.dll failed! Check ",
                       md5 = check + "MD5 error.", sha = check + "SHA256 error.";
         row("altered body", {md5}, listed(newTool, newTool + "!"));
@@ -276,7 +283,7 @@ private slots:
             QVERIFY2((at = log.indexOf("\n" + shown.at(i), at)) >= 0,
                      qPrintable(shown.at(i) + " not in:" + log));
         QVERIFY(result.finished && result.exitCode == exitCode);
-        QCOMPARE(result.toolStarted, shown.contains("TOOL STARTED"));
+        QCOMPARE(result.toolStarted, shown.contains(started));
         QCOMPARE(result.boxes.size(), shown.filter(QRegularExpression("^MESSAGE BOX ")).size());
         QVERIFY(s.outsideUnchanged() &&
                 (s.installationUnchanged() ||
