@@ -98,6 +98,10 @@ private slots:
         const QStringList badReply{"get serverXml error.",
                                    no + "bad reply from the server. / Try again later."};
         const QStringList notStored{"open update.xml failed", "Xml updated", started};
+        const auto plugin = [](UpdateScenario &s) { // the release adds plugins/x.dll
+            s.publish("plugins/x.dll", newTool);
+            s.publishManifest("2.0.0", {s.entry("tool.dll", "2"), s.entry("plugins/x.dll", "2")});
+        };
         const auto linked = [=](const QString &name) {
             return QStringList{box + "Update refused: the file \"plugins/" + name +
                                "\" lies behind the link or junction \"plugins\"."};
@@ -118,13 +122,12 @@ private slots:
         row("a file: address", unreachable, [](auto &s) {
             s.install("update.xml", s.manifest("file://" + s.releasePath(), "1", {}));
         });
-        const auto answer = [](const QJsonObject &fault) -> Setup {
-            return [fault](auto &s) {
-                s.setFault("/update.xml", fault);
-            };
-        };
-        row("an error page", badReply, answer({{"status", 500}}));
-        row("an answer that never ends", badReply, answer({{"endless", true}}));
+        row("an error page", badReply, [](auto &s) {
+            s.setFault("/update.xml", {{"status", 500}});
+        });
+        row("an answer that never ends", badReply, [](auto &s) {
+            s.setFault("/update.xml", {{"endless", true}});
+        });
         // Stored, it would keep "&x;" without its declaration: no later run could read it.
         row("a document type", badReply, [](auto &s) {
             s.publish("update.xml",
@@ -134,11 +137,9 @@ private slots:
         row("a staging file that cannot be made",
             {no + "a file could not be saved. / Check the disk, then start again.",
              box + "Unable to save the file plugins/x.dll: "},
-            [](auto &s) {
+            [=](auto &s) {
                 s.install("plugins", "the user's");
-                s.publish("plugins/x.dll", newTool);
-                s.publishManifest("2.0.0",
-                                  {s.entry("tool.dll", "2"), s.entry("plugins/x.dll", "2")});
+                plugin(s);
             });
         // The staging file of the download that stalls is planted beforehand, empty as it stays.
         row("a download that stalls", {"CAPTION Updating tool.dll (1/1)"}, [](auto &s) {
@@ -163,10 +164,9 @@ private slots:
             [](auto &s) {
                 s.publishManifest("2.0.0", {s.entry("tool.dll", "2"), {"../x", "2", "", ""}});
             });
-        row("a new file's folder is a link", linked("x.dll"), [](auto &s) {
+        row("a new file's folder is a link", linked("x.dll"), [=](auto &s) {
             QFile::link("../elsewhere", s.installPath("plugins"));
-            s.publish("plugins/x.dll", newTool);
-            s.publishManifest("2.0.0", {s.entry("tool.dll", "2"), s.entry("plugins/x.dll", "2")});
+            plugin(s);
         });
         // Found before any download, not when the dropped file is deleted at the end.
         row("a dropped file's folder is a link", linked("old.dll"), [](auto &s) {
