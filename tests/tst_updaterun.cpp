@@ -39,9 +39,12 @@ private slots:
         QVERIFY(s.startServer());
         s.install("same.dll", "same file version");
         s.install("prior.dll", "a newer file version than the server's");
+        s.install("update.xml.Listed", "named as a run's leftover, yet a file of the release");
         Files expected = s.installation();
-        Entries local{
-            {"same.dll", "1", "", ""}, {"prior.dll", "1", "", ""}, {"../outside.txt", "1", "", ""}};
+        Entries local{{"same.dll", "1", "", ""},
+                      {"update.xml.Listed", "1", "", ""},
+                      {"prior.dll", "1", "", ""},
+                      {"../outside.txt", "1", "", ""}};
         // Dropped: a folder gives way to a file of the new release, and a file to a folder.
         for (const QString &name : QStringList{"b.dll", "New.dll", "lib", "old/a", "old/b/c"}) {
             s.install(name, "dropped");
@@ -53,7 +56,7 @@ private slots:
         QVERIFY(QFile::link("../outside.txt", s.installPath("b.dll.update")));
         s.installManifest("1.9.0", local);
         s.publish("same.dll", "not fetched");
-        Entries server{{"same.dll", "1", "", ""}, {"prior.dll", "0.9", "", ""}};
+        Entries server{local.at(0), local.at(1), {"prior.dll", "0.9", "", ""}};
         server.append({"b.dll", "1", md5Of("x"), ""}); // taken, this entry would fail the download
         QStringList captions;
         for (const QString &name : QStringList{"b.dll", "lib/x.dll", "new.dll", "old", "sub/a.dat",
