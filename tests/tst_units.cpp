@@ -133,10 +133,9 @@ private slots:
         QVERIFY(QDir().mkdir("real") && QFile::link(".", "real/b"));
         QVERIFY(QFile::link("real", "plugins") && QFile::link("Tool.dll", "alias.dll"));
         QVERIFY(isSameFile("Tool.dll", "alias.dll") && !isSameFile("Tool.dll", "real"));
-        QCOMPARE(link("plugins/x.dll"), "plugins");
-        QCOMPARE(link("real/b/x.dll"), "real/b");
-        QCOMPARE(link("real/x.dll"), "");
-        QCOMPARE(link("plugins"), "");
+        const QStringList found = {link("plugins/x.dll"), link("real/b/x.dll"), link("real/x.dll"),
+                                   link("plugins")};
+        QCOMPARE(found, QStringList({"plugins", "real/b", "", ""}));
     }
 
     void names_data()
