@@ -7,6 +7,7 @@
 #include "release/filenames.h"
 #include "release/manifest.h"
 #include "release/version.h"
+#include "tests/fuzz/fuzzchecks.h"
 #include "tests/testsupport.h"
 #include "widgets/myprogressbar.h"
 
@@ -212,9 +213,13 @@ private slots:
             entries += name + "=" + table[name] + " " + digests.value(name, "-") + " " +
                        signatures.value(name, "-") + ";";
         QCOMPARE(entries, "= - -;a=1 d s;b=2 - -;c=3 - -;d=4 - -;");
-        const QByteArray deep = QByteArray("<a>").repeated(maximumManifestDepth + 1);
+        const auto nested = [](int depth) {
+            const QByteArray open = QByteArray("<a>").repeated(depth);
+            return open + QByteArray(open).replace("<", "</");
+        };
+        QVERIFY(parseManifest(document, nested(maximumManifestDepth)));
         QString error;
-        QVERIFY(!parseManifest(document, deep + QByteArray(deep).replace("<", "</"), &error));
+        QVERIFY(!parseManifest(document, nested(maximumManifestDepth + 1), &error));
         QVERIFY(document.isNull() && error.startsWith("its elements are nested deeper than 4096"));
         struct : QBuffer // a full disk: every write fails
         {
@@ -224,6 +229,8 @@ private slots:
         document.setContent(QString("<Update><Version>1.0.0</Version></Update>"));
         QVERIFY(!writeManifest(document, &device, &(error = QString())) && !error.isEmpty());
         QVERIFY(!serverAddressProblem("http://127.0.0.1/release#1").isNull());
+        // Once broke a fuzz target.
+        QVERIFY(manifestChecksHold(readTestData("regressions/manifest/nameless-entries.xml")));
     }
 
     // l, r, m press that button, in capitals release it; then the mouse moves, left button held.

@@ -1,6 +1,5 @@
 // The real updater against the fixture server, one run per path a user meets; rules: their units.
 #include "tests/e2e/harness.h"
-#include "tests/fuzz/fuzzchecks.h"
 
 #include <QtTest>
 #include <QtXml>
@@ -291,16 +290,6 @@ private slots:
         QVERIFY(s.outsideUnchanged() &&
                 (s.installationUnchanged() ||
                  (!exitCode && s.installed("tool.dll") == readFile(s.releasePath("tool.dll")))));
-    }
-
-    // One level more is refused (tst_units); the inputs that once broke a fuzz target.
-    void parsingLimits()
-    {
-        const QByteArray levels = QByteArray("<a>").repeated(maximumManifestDepth - 1);
-        QDomDocument document;
-        QVERIFY(parseManifest(document,
-                              "<u>" + levels + QByteArray(levels).replace("<", "</") + "</u>"));
-        QVERIFY(manifestChecksHold(readTestData("regressions/manifest/nameless-entries.xml")));
     }
 };
 

@@ -4,7 +4,7 @@
 class QByteArray;
 
 // The fuzz targets' checks (false: a finding), replayed on tests/data/regressions/ by
-// tst_updaterun: a server's manifest read as planning reads it; two versions split at a NUL
+// tst_units: a server's manifest read as planning reads it; two versions split at a NUL
 // compared both ways.
 bool manifestChecksHold(const QByteArray &content);
 bool versionChecksHold(const QByteArray &content);
