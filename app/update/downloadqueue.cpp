@@ -42,11 +42,13 @@ void Widget::startNextDownload()
     }
 
     // Whatever stands at the staging path is removed and the file created anew, exclusively: a
-    // staging file left as a link by someone else would otherwise be written through.
+    // staging file left as a link by someone else would otherwise be written through. Unbuffered,
+    // a write the disk takes only in part fails on its rest with the system's reason; a buffer's
+    // flush would report such a write as an "Unknown error".
     const QString stagingPath = localPath + stagingSuffix;
     QFile::remove(stagingPath);
     downloadFile = std::make_unique<QFile>(stagingPath);
-    if (!downloadFile->open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
+    if (!downloadFile->open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered)) {
         // The run stops here without an ending: nothing of this file has been fetched, the
         // installation keeps its files and the old update.xml, and the box says why. Closing the
         // window then ends the process with status 1 (updateInterrupted).
@@ -122,11 +124,11 @@ void Widget::downloadReadyRead()
     if (!downloadFile)
         return;
     const QByteArray data = readReply(reply);
-    // Flushed at once so that a full disk shows here, while the transfer can still be failed,
-    // and not only when the staging file is closed. A staging file that misses part of the body
-    // is a failed download: downloadFinished, run from inside failReply, removes it and keeps
+    // Written through at once so that a full disk shows here, while the transfer can still be
+    // failed, and not only when the staging file is closed. A staging file that misses part of the
+    // body is a failed download: downloadFinished, run from inside failReply, removes it and keeps
     // the old manifest. Nothing may be touched after failReply: the next download has started.
-    if (!writeBody(*downloadFile, data) || !downloadFile->flush())
+    if (!writeBody(*downloadFile, data))
         failReply(reply, downloadFile->errorString());
 }
 
