@@ -30,7 +30,6 @@ QByteArray signBlock(const QString &keyPath, const QByteArray &block);
 QString signDigest(const QString &digest, const QString &keyPath);
 // By path or relative to tests/data; null when the file holds no private key.
 PkeyPointer readPrivateKeyFile(const QString &path);
-QByteArray publicKeyPemOf(evp_pkey_st *key);
 
 // One in-process run of corvantile-publish.
 struct PublisherOutcome

@@ -33,9 +33,8 @@ const auto run = [](const QString &arguments, const QString &root) {
 };
 
 // Writes files below ROOT (null: removes), after making the standard release where `made`; then
-// replaces `from` by `to` in ROOT/r/update.xml.
-Setup files(const QList<QByteArray> &written, bool made = false, const QString &from = {},
-            const QString &to = {})
+// replaces in ROOT/r/update.xml each text of `edits` at an even place by the one after it.
+Setup files(const QList<QByteArray> &written, bool made = false, const QStringList &edits = {})
 {
     return [=](const QString &root) {
         if (made)
@@ -45,10 +44,11 @@ Setup files(const QList<QByteArray> &written, bool made = false, const QString &
             const QString path = root + "/" + QString::fromUtf8(written[i]);
             written[i + 1].isNull() ? void(QFile::remove(path)) : writeFile(path, written[i + 1]);
         }
-        const QString manifest = QString::fromUtf8(readFile(root + "/r/update.xml"));
-        QVERIFY(manifest.contains(from));
-        if (!from.isEmpty())
-            writeFile(root + "/r/update.xml", QString(manifest).replace(from, to).toUtf8());
+        QString manifest = QString::fromUtf8(readFile(root + "/r/update.xml"));
+        for (int i = 0; i < edits.size(); i += 2) {
+            QVERIFY(manifest.contains(edits[i]));
+            writeFile(root + "/r/update.xml", manifest.replace(edits[i], edits[i + 1]).toUtf8());
+        }
     };
 }
 
@@ -108,6 +108,8 @@ private slots:
         row("unknown command", "publish", 2, {": unknown command \"publish\""});
         row("unknown option", v + " --force", 2, {" verify: unknown option --force"});
         row("value missing", "verify --key k --release", 2, {" verify: --release needs a value\n"});
+        row("value forgotten", "verify --release --key k", 2,
+            {" verify: --release needs a value\n"});
         row("empty value", "verify --release= --key k", 2,
             {" verify: --release needs a value, not"});
         row("option twice", v + " --key k2", 2, {" verify: --key is given twice"});
@@ -131,8 +133,8 @@ private slots:
         for (const QString url : {"127.0.0.1/a", "ftp://127.0.0.1/a", "http:///a"})
             row(qPrintable(url), make("1.0.0", url), 1, {"--server " + url + ": it is not an"});
         row("trailing slash", make("1.0.0", "http://h/a/"), 1, {"--server http://h/a/: it ends"});
-        row("query", make("1.0.0", "http://h/a?b"), 1,
-            {"--server http://h/a?b: installations append"});
+        for (const QString url : {"http://h/a?b", "http://h/a#b"})
+            row(qPrintable(url), make("1.0.0", url), 1, {"--server " + url + ": installations"});
 
         // The publisher's own name rules (the updater's: tst_units) and links, said at once.
         row("unsafe names and links", make(), 1,
@@ -142,11 +144,12 @@ private slots:
              "ROOT/r/c#7: it contains '#', which would end the download address",
              "ROOT/r/gone: it is a symbolic link to ROOT/r/nothing, which does not exist",
              "ROOT/r/in: it is a symbolic link to a folder; only links to files",
-             "ROOT/r/out: it is a symbolic link to ROOT/o, outside the release"},
+             "ROOT/r/out: it is a symbolic link to ROOT/r2, outside the release",
+             "ROOT/r/CON .txt: its component \"CON .txt\" is a Windows device name"},
             [](const QString &root) {
-                files({"r/a%41", "", "r/a:b", "", "r/b\\a", "", "r/c#7", "", "r/d/e", "", "o", ""})(
-                    root);
-                for (const QString link : {"gone nothing", "in d", "out ../o"})
+                files({"r/a%41", "", "r/a:b", "", "r/b\\a", "", "r/c#7", "", "r/d/e", "", "r2", "",
+                       "r/CON .txt", ""})(root);
+                for (const QString link : {"gone nothing", "in d", "out ../r2"})
                     QVERIFY(
                         QFile::link(link.section(' ', 1), root + "/r/" + link.section(' ', 0, 0)));
             });
@@ -154,10 +157,11 @@ private slots:
             {"ROOT/r/b/tool: it differs from \"b/Tool\" only in case"},
             files({"r/b/Tool", "", "r/b/tool", ""}));
 
-        const auto pem = [](EVP_PKEY *key, const EVP_CIPHER *cipher) {
+        const auto pem = [](EVP_PKEY *key, const EVP_CIPHER *cipher, bool pub = false) {
             BioPointer bio(BIO_new(BIO_s_mem()));
-            PEM_write_bio_PrivateKey(bio.get(), key, cipher, nullptr, 0, nullptr,
-                                     const_cast<char *>("pass"));
+            pub ? PEM_write_bio_PUBKEY(bio.get(), key)
+                : PEM_write_bio_PrivateKey(bio.get(), key, cipher, nullptr, 0, nullptr,
+                                           const_cast<char *>("pass"));
             char *data = nullptr;
             const long size = BIO_get_mem_data(bio.get(), &data);
             return QByteArray(data, static_cast<int>(size));
@@ -184,39 +188,40 @@ private slots:
             files({}, true));
 
         const QString verify = "verify --release ROOT/r --key ", dev = verify + devPublic;
-        const auto edit = [](const QString &from, const QString &to) {
-            return files({}, true, from, to);
+        const auto edit = [](const QStringList &edits) {
+            return files({}, true, edits);
         };
         const QString md5 = textModeMd5Of("MZ\x90\r"), sha256 = sha256Of("MZ\x90\r");
-        row("all ok; files added since are reported, staging files are not", dev, 0, {},
-            files({"r/later/added.dll", "added", "r/tool.exe.update", "staging"}, true),
-            {"ok             \"tool.exe\"\nok             \"数据/钱包.dat\"\nNOT LISTED     "
-             "\"later/added.dll\"\n4 listed: 4 ok, 0 failed; 1 not listed\n"});
+        row("all ok; files added since or refused are reported, staging files are not", dev, 0, {},
+            files({"r/later/added.dll", "added", "r/a:b", "", "r/tool.exe.update", ""}, true),
+            {"ok             \"数据/钱包.dat\"\nNOT LISTED     \"a:b\"\nNOT LISTED     "
+             "\"later/added.dll\"\n4 listed: 4 ok, 0 failed; 2 not listed\n"});
         row("every finding on a file", dev, 1, {},
-            [=](const QString &root) {
-                edit(signDigest(sha256, devKey), signDigest(md5, devKey))(root);
-                files({"r/text/readme.txt", {}}, false,
-                      "<MD5>" + textModeMd5Of("before\x1a") + "</MD5>", "")(root);
-                files({}, false, ">数据/", ">../")(root);
-            },
+            files({"r/text/readme.txt", {}}, true,
+                  {signDigest(sha256, devKey), signDigest(md5, devKey),
+                   "<MD5>" + textModeMd5Of("before\x1a") + "</MD5>", "", ">数据/", ">../"}),
             {"BAD SHA256 SIGNATURE \"tool.exe\"", "MISSING        \"text/readme.txt\"",
              "NO DIGEST      \"data/eof.bin\" (installations would install it unchecked)",
              "UNSAFE NAME    \"../钱包.dat\" (its component \"..\"", "4 listed: 0 ok, 4 failed"});
-        row("a backslash in a name", dev, 1, {}, edit(">tool", ">b\\tool"),
-            {"UNSAFE NAME    \"b\\tool.exe\" (it contains a backslash"});
+        row("names unsafe or differing only in case, a signature left out", dev, 1, {},
+            edit({">tool", ">b\\tool", ">data/eof.bin<", ">TEXT/readme.txt<",
+                  "<Signature>" + signDigest(md5Of("wallet"), devKey) + "<", "<Signature><"}),
+            {"UNSAFE NAME    \"b\\tool.exe\" (it contains a backslash",
+             "UNSAFE NAME    \"text/readme.txt\" (it differs from \"TEXT/readme.txt\" only in case",
+             "BAD SIGNATURE  \"数据/钱包.dat\" (none listed)"});
         row("wrong key", verify + otherPublic, 1, {}, files({}, true),
             {"BAD SIGNATURE  \"tool.exe\" (it"});
         // A bad header fails the check, and the files are still checked.
         row("short version", dev, 1, {"ROOT/r/update.xml: Version \"1.0\": it has fewer"},
-            edit("<Version>1.0.0", "<Version>1.0"), {"4 listed: 4 ok, 0 failed"});
+            edit({"<Version>1.0.0", "<Version>1.0"}), {"4 listed: 4 ok, 0 failed"});
         row("server with a trailing slash", dev, 1,
             {"ROOT/r/update.xml: UpdateServer \"" + server + "/\": it ends"},
-            edit("corvantile</", "corvantile/</"), {"4 listed: 4 ok, 0 failed"});
+            edit({"corvantile</", "corvantile/</"}), {"4 listed: 4 ok, 0 failed"});
         row("verify given the private key", verify + devKey, 1,
             {devKey + ": it holds a private key; verify"}, files({}, true));
         row("verify given an elliptic curve key", verify + "ROOT/ec.pem", 1,
             {"ROOT/ec.pem: it holds a key of type EC, not"},
-            files({"ec.pem", publicKeyPemOf(ec.get())}, true));
+            files({"ec.pem", pem(ec.get(), nullptr, true)}, true));
         row("no manifest", dev, 1, {"ROOT/r/update.xml: cannot read it: "});
     }
 
