@@ -1,7 +1,6 @@
 // The publisher's tool in-process: its refusals, the manifests it makes, what verify finds.
 #include "tests/testsupport.h"
 #include "tools/releasedigests.h"
-#include "tools/releasesigner.h"
 
 #include <QDir>
 #include <QTemporaryDir>
@@ -52,22 +51,22 @@ Setup files(const QList<QByteArray> &written, bool made = false, const QStringLi
     };
 }
 
-// The manifest `make` is to write for `names` in `dir`, in the order given, at `version` unless a
-// name says "=version": digests from the reference, signatures from the test's own signer.
-QByteArray expected(const QString &dir, const QString &version, const QStringList &names,
-                    const QString &key = devKey, const QString &url = server)
+// The manifest `make` is to write for the files of `dir` at their `versions`: digests from the
+// reference, signatures from the test's own signer.
+QByteArray expected(const QString &dir, const QString &version,
+                    const QMap<QString, QString> &versions, const QString &key = devKey,
+                    const QString &url = server)
 {
     QString xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Update>\n    <UpdateServer>" + url +
                   "</UpdateServer>\n    <Version>" + version + "</Version>\n    <Files>\n";
-    for (const QString &entry : names) {
-        const QByteArray bytes = readFile(dir + "/" + entry.section('=', 0, 0));
+    for (auto file = versions.begin(); file != versions.end(); ++file) {
+        const QByteArray bytes = readFile(dir + "/" + file.key());
         const QString md5 = textModeMd5Of(bytes), sha256 = sha256Of(bytes), in = "\n            ";
         xml += QString("        <File>%7<Name>%1</Name>%7<Version>%2</Version>%7<MD5>%3</MD5>%7"
                        "<Signature>%4</Signature>%7<SHA256>%5</SHA256>%7<SHA256Signature>%6"
                        "</SHA256Signature>\n        </File>\n")
-                   .arg(entry.section('=', 0, 0).toHtmlEscaped(),
-                        entry.contains('=') ? entry.section('=', 1) : version, md5,
-                        signDigest(md5, key), sha256, signDigest(sha256, key), in);
+                   .arg(file.key().toHtmlEscaped(), file.value(), md5, signDigest(md5, key), sha256,
+                        signDigest(sha256, key), in);
     }
     return (xml + "    </Files>\n</Update>\n").toUtf8();
 }
@@ -253,35 +252,36 @@ private slots:
         QCOMPARE(capture.captured(), QString());
     }
 
-    // What could not be read, or changed while it was read, has no digest nor signature.
+    // What could not be read, or changed while it was read, has no digest.
     void refusesFileItCannotReadWhole()
     {
-        const QString dir = fresh();
-        ReleaseSigner signer;
-        QString error;
-        QVERIFY(signer.load(devKey, &error));
-        const SignedDigest gone = digestAndSign({dir + "/gone.dll"}, signer).at(0);
-        QVERIFY(gone.error == "cannot read it: No such file or directory" &&
-                gone.signature.isEmpty());
-        for (const int size : {300010, 200000}) {
-            QFile file(dir + "/moving.dll");
-            writeFile(file.fileName(), QByteArray(300000, 'm'));
+        const QString path = fresh() + "/f.dll", whole = "cannot read it whole: %1 of 300000 bytes "
+                                                         "came; it changed while it was read, or "
+                                                         "reading failed";
+        for (const int size : {-1, 300010, 200000}) {
+            if (size > 0)
+                writeFile(path, QByteArray(300000, 'm'));
+            QFile file(path);
             FileDigest digest;
-            QVERIFY(!digestFile(file.fileName(), &digest, &error,
-                                [&](std::size_t) { file.resize(size); }));
-            QVERIFY(error.startsWith(QString("cannot read it whole: %1 of 300000").arg(size)));
+            QString error;
+            QVERIFY(!digestFile(path, &digest, &error, [&](std::size_t) { file.resize(size); }));
+            QCOMPARE(error,
+                     size < 0 ? "cannot read it: No such file or directory" : whole.arg(size));
             QVERIFY(digest.md5.empty());
         }
     }
 
     // Names near the rules are published, capitals first; the manifest there, the output and
     // staging files are not; a link inside stands for its file. A file keeps its version while its
-    // SHA-256 stays (the MD5 misses CR LF for LF and bytes after a 0x1A, of which both commands
-    // warn); a signature is taken over only where it opens with the key in use. Plain HTTP is said.
+    // SHA-256 stays and the previous version is sound (the MD5 misses CR LF for LF and bytes after
+    // a 0x1A, of which both commands warn); a signature is taken over only where it opens with the
+    // key in use. Plain HTTP is said.
     void makeWritesTheManifest()
     {
         const QString root = fresh(), r = root + "/r", http = "http://127.0.0.1/c";
+        const QString other = testDataPath("keys/other_private.pem");
         files(release)(root);
+        QMap<QString, QString> versions;
         for (const QString &name : QString("B&B Z a-b a/b ä COM10 100% %zz 😀 docs/update.xml "
                                            "update.xml manifest.xml tool.exe.update")
                                        .split(' '))
@@ -291,47 +291,46 @@ private slots:
         QCOMPARE(made.err, tool + "note: left out " + r +
                                "/tool.exe.update: a staging file of the updater\n");
         QCOMPARE(made.out, r + "/manifest.xml: version 1.0.0, 15 files\n");
-        QStringList names = QString("%zz 100% B&B COM10 Z a-b a/b a/readme.txt data/eof.bin "
-                                    "docs/update.xml text/readme.txt tool.exe ä 数据/钱包.dat 😀")
-                                .split(' ');
-        QCOMPARE(readFile(r + "/manifest.xml"), expected(r, "1.0.0", names));
+        for (const QString &name :
+             QString("%zz 100% B&B COM10 Z a-b a/b a/readme.txt data/eof.bin "
+                     "docs/update.xml text/readme.txt tool.exe ä 数据/钱包.dat 😀")
+                 .split(' '))
+            versions[name] = "1.0.0";
+        QCOMPARE(readFile(r + "/manifest.xml"), expected(r, "1.0.0", versions));
         QCOMPARE(readFile(r + "/update.xml"), "update.xml");
 
         const QString warning = tool + "warning: %1: only the first %2 of %3 bytes are covered";
-        const QString hint = tool + "hint: installations whose updater predates SHA256";
         files({"r/tool.exe", "MZ 2", "r/text/readme.txt", "a\nb\n", "r/data/eof.bin",
                "before\x1a 2", "r/Z", QByteArray(), "r/new", "\x1a new", "r/tool.exe.update",
                QByteArray()})(root);
+        const QByteArray entry = "%zz</Name>\n            <Version>1.0";
+        writeFile(r + "/manifest.xml", readFile(r + "/manifest.xml").replace(entry + ".0", entry));
         made = run(make("1.1.0") + " --previous ROOT/r/manifest.xml --output ROOT/r/manifest.xml",
                    root);
-        QCOMPARE(made.out, "changed  a/readme.txt\nchanged  data/eof.bin\nnew      new\nchanged  "
-                           "text/readme.txt\nchanged  tool.exe\ndropped  Z\n1 new, 4 changed, 10 "
-                           "unchanged, 1 dropped since 1.0.0\n" +
-                               r + "/manifest.xml: version 1.1.0, 15 files\n");
+        QCOMPARE(made.out,
+                 "changed  %zz\nchanged  a/readme.txt\nchanged  data/eof.bin\nnew      new\n"
+                 "changed  text/readme.txt\nchanged  tool.exe\ndropped  Z\n1 new, 5 changed, 9 "
+                 "unchanged, 1 dropped since 1.0.0\n" +
+                     r + "/manifest.xml: version 1.1.0, 15 files\n");
         QVERIFY(made.err.startsWith(warning.arg("data/eof.bin").arg(6).arg(9)) &&
                 made.err.contains("\n" + warning.arg("new").arg(0).arg(5)) &&
-                made.err.count('\n') == 3 && made.err.contains("\n" + hint));
-        names.removeOne("Z");
-        names.insert(9, "new");
-        const QStringList bumped =
-            QString("a/readme.txt data/eof.bin new text/readme.txt tool.exe").split(' ');
-        for (QString &name : names)
-            name += bumped.contains(name) ? "" : "=1.0.0";
-        QCOMPARE(readFile(r + "/manifest.xml"), expected(r, "1.1.0", names));
+                made.err.count('\n') == 3 &&
+                made.err.contains("\n" + tool + "hint: installations whose updater predates"));
+        versions.remove("Z");
+        for (const QString &name :
+             QString("%zz a/readme.txt data/eof.bin new text/readme.txt tool.exe").split(' '))
+            versions[name] = "1.1.0";
+        QCOMPARE(readFile(r + "/manifest.xml"), expected(r, "1.1.0", versions));
 
         QVERIFY(QFile::rename(r + "/manifest.xml", root + "/1.1.0.xml"));
-        made = run(make("1.2.0", http, testDataPath("keys/other_private.pem")) +
-                       " --previous ROOT/1.1.0.xml --allow-unchanged",
-                   root);
+        made =
+            run(make("1.2.0", http, other) + " --previous ROOT/1.1.0.xml --allow-unchanged", root);
         QVERIFY(made.out.startsWith("0 new, 0 changed, 15 unchanged, 0 dropped since 1.1.0\n"));
-        QVERIFY(made.err.endsWith(
-            tool + "warning: --server " + http +
-            ": installations will fetch the release over plain HTTP, where anyone on the way can "
-            "change the manifest and what the digests do not cover; serve it over https://\n"));
-        for (QString &name : names)
-            name += name.contains('=') ? "" : "=1.1.0";
-        QCOMPARE(readFile(r + "/update.xml"),
-                 expected(r, "1.2.0", names, testDataPath("keys/other_private.pem"), http));
+        QVERIFY(made.err.endsWith(tool + "warning: --server " + http +
+                                  ": installations will fetch the release over plain HTTP, where "
+                                  "anyone on the way can change the manifest and what the digests "
+                                  "do not cover; serve it over https://\n"));
+        QCOMPARE(readFile(r + "/update.xml"), expected(r, "1.2.0", versions, other, http));
         const PublisherOutcome verified = run("verify --release ROOT/r --key " + otherPublic, root);
         QVERIFY(verified.out.contains("\n15 listed: 15 ok, 0 failed; 0 not listed\n"));
         QVERIFY(verified.err.startsWith(tool + "warning: " + r + "/update.xml: UpdateServer \"" +
