@@ -23,13 +23,12 @@ void publishReleases(const QString &old, const QString &release, const QString &
     writeFile(old + "/CorvantileDevelopmentTool.exe", "MZ tool 1.0.0");
     writeFile(old + "/removed/old.txt", "only in 1.0.0");
     writeFile(old + "/bin/patched.dll", "MZ\x1a code of 1.0.0");
-    writeFile(old + "/unchanged.dll", QByteArray("MZ\0\1 the same", 13));
     writeFile(release + "/CorvantileDevelopmentTool.exe", "MZ tool 1.1.0, a little longer");
     writeFile(release + "/bin/patched.dll", "MZ\x1a code of 1.1.0");
-    writeFile(release + "/unchanged.dll", QByteArray("MZ\0\1 the same", 13));
     writeFile(release + "/数据/钱包.dat", "wallet");
     writeFile(release + "/media/large.bin", large);
     for (const QString &dir : {old, release}) {
+        writeFile(dir + "/unchanged.dll", QByteArray("MZ\0\1 the same", 13));
         const PublisherOutcome made =
             publish(QString("make --release %1 --server %2 --version %3 --key %4%5")
                         .arg(dir, url, dir == old ? "1.0.0" : "1.1.0", developmentPrivateKey(),
@@ -54,27 +53,23 @@ private slots:
     {
         QVERIFY2(!NginxServer::executable().isEmpty(), "nginx is needed (package nginx-light)");
         QVERIFY2(developmentKeyProblem().isNull(), qPrintable(developmentKeyProblem()));
-        const auto openssl = [&](const QString &arguments) {
+        writeFile(certificate("san"),
+                  "[ip]\nsubjectAltName=IP:127.0.0.1\n[dns]\nsubjectAltName=DNS:example.com\n");
+        const QString key = " -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -keyout ";
+        const QString leaf = "x509 -req -in server.csr -set_serial 1 -extfile san -CAkey ";
+        for (const QString &command :
+             {"req -x509 -subj /CN=trusted -out trusted.pem" + key + "trusted.key",
+              "req -x509 -subj /CN=unknown -out unknown.pem" + key + "unknown.key",
+              "req -subj /CN=server -out server.csr" + key + "server.key",
+              leaf + "trusted.key -CA trusted.pem -extensions ip -days 30 -out good.pem",
+              leaf + "unknown.key -CA unknown.pem -extensions ip -days 30 -out untrusted.pem",
+              leaf + "trusted.key -CA trusted.pem -extensions dns -days 30 -out otherhost.pem",
+              leaf + "trusted.key -CA trusted.pem -extensions ip -days -1 -out expired.pem"}) {
             QProcess process;
             process.setWorkingDirectory(certificates.path());
-            process.start("openssl", arguments.split(' '));
+            process.start("openssl", command.split(' '));
             QVERIFY2(process.waitForFinished() && process.exitCode() == 0,
                      qPrintable(process.readAllStandardError()));
-        };
-        const QString key = "-newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -keyout ";
-        for (const QString name : {"trusted", "unknown", "server"})
-            openssl(
-                (name == "server" ? "req -out server.csr " : "req -x509 -out " + name + ".pem ") +
-                key + name + ".key -subj /CN=" + name);
-        for (const QString leaf :
-             {"good trusted IP:127.0.0.1 30", "untrusted unknown IP:127.0.0.1 30",
-              "otherhost trusted DNS:example.com 30", "expired trusted IP:127.0.0.1 -1"}) {
-            const QStringList part = leaf.split(' ');
-            writeFile(certificate(part[0]), "subjectAltName=" + part[2].toUtf8());
-            openssl(
-                QString("x509 -req -in server.csr -CA %1.pem -CAkey %1.key -set_serial 1 -days %2 "
-                        "-extfile %3 -out %3.pem")
-                    .arg(part[1], part[3], part[0]));
         }
     }
 
