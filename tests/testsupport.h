@@ -41,16 +41,12 @@ PublisherOutcome publish(const QStringList &arguments,
                          PublisherProgress progress = PublisherProgress::Quiet);
 
 // Routes std::cout into a string for the lifetime of the object.
-class StandardOutputCapture
+struct StandardOutputCapture
 {
-public:
-    StandardOutputCapture() : previous(std::cout.rdbuf(text.rdbuf())) {}
+    std::ostringstream text;
+    std::streambuf *previous = std::cout.rdbuf(text.rdbuf());
     ~StandardOutputCapture() { std::cout.rdbuf(previous); }
     QString captured() const { return QString::fromStdString(text.str()); }
-
-private:
-    std::ostringstream text;
-    std::streambuf *previous;
 };
 
 #endif
