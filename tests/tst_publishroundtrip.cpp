@@ -77,7 +77,7 @@ private slots:
     // issued for the host it asked, and that has not expired; otherwise it asks for nothing.
     void updateInstallsThePublishedRelease_data()
     {
-        QTest::addColumn<QString>("certificate");
+        QTest::addColumn<QString>("leaf");
         QTest::newRow("a trusted certificate for the host: the release installs") << "good";
         QTest::newRow("an authority the system does not trust") << "untrusted";
         QTest::newRow("a certificate for another host name") << "otherhost";
@@ -86,19 +86,17 @@ private slots:
 
     void updateInstallsThePublishedRelease()
     {
-        QFETCH(QString, certificate);
+        QFETCH(QString, leaf);
         UpdateScenario scenario;
-        scenario.trustAuthority(this->certificate("trusted.pem"));
+        scenario.trustAuthority(certificate("trusted.pem"));
         NginxServer nginx;
-        QVERIFY2(
-            nginx.start(scenario.releasePath(), {"--tls", this->certificate(certificate + ".pem"),
-                                                 this->certificate("server.key")}),
-            qPrintable(nginx.log()));
+        const QStringList tls{"--tls", certificate(leaf + ".pem"), certificate("server.key")};
+        QVERIFY2(nginx.start(scenario.releasePath(), tls), qPrintable(nginx.log()));
         // nginx serves the folder as it is when a request comes: the release is made afterwards.
         publishReleases(scenario.installPath(), scenario.releasePath(), nginx.url("https"));
         const RunResult result = scenario.runAndCloseAfter("get serverXml error.");
         const QString requests = nginx.log("access.log");
-        const bool good = certificate == "good";
+        const bool good = leaf == "good";
         QVERIFY2(result.finished && result.exitCode == int(!good) && result.toolStarted == good &&
                      (result.boxes.isEmpty() || !good) &&
                      result.hasLine(good ? "\"validate bin/patched.dll\"  SHA256 correctly."
@@ -122,8 +120,10 @@ private slots:
     // release folder.
     void verifyChecksTheLiveRelease_data()
     {
-        QTest::addColumn<QStringList>("options"); // to scripts/nginx-config; FIXTURE: its address
-        QTest::addColumn<QJsonObject>("faults");  // of the fixture server, by path
+        // To scripts/nginx-config, FIXTURE and CERTS standing for the fixture server's address and
+        // the certificates' folder; the fixture server's faults by path.
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<QJsonObject>("faults");
         QTest::addColumn<Serve>("serve");
         QTest::addColumn<QVariantMap>("statuses"); // of every file not "ok" in the report
         QTest::addColumn<QString>("detail");       // words the report holds
@@ -168,8 +168,9 @@ private slots:
             "5 listed: 5 ok, 0 failed");
         row("update.xml cached for an hour: a warning", {"--directive", "expires 1h;"}, {},
             "caches may keep it");
-        row("an untrusted certificate over HTTPS", {"--tls", "untrusted.pem", "server.key"},
-            {{"update.xml", "UNREACHABLE"}}, "certificate");
+        row("an untrusted certificate over HTTPS",
+            {"--tls", "CERTS/untrusted.pem", "CERTS/server.key"}, {{"update.xml", "UNREACHABLE"}},
+            "certificate");
     }
 
     void verifyChecksTheLiveRelease()
@@ -185,9 +186,7 @@ private slots:
             scenario.setFault(fault.key(), fault.value().toObject());
         const QString scheme = options.contains("--tls") ? "https" : "http";
         for (QString &option : options)
-            option = option.contains(".pem") || option.contains(".key")
-                         ? certificate(option)
-                         : option.replace("FIXTURE", scenario.serverUrl());
+            option.replace("FIXTURE", scenario.serverUrl()).replace("CERTS", certificates.path());
         NginxServer nginx;
         QVERIFY2(nginx.start(scenario.releasePath(), options), qPrintable(nginx.log()));
         QTemporaryDir work;
