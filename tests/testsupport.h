@@ -7,9 +7,6 @@
 #include "release/manifest.h"
 #include "tools/publisher.h"
 
-#include <QMap>
-#include <QStringList>
-
 #include <iostream>
 #include <sstream>
 
