@@ -261,10 +261,9 @@ private slots:
     }
 
     // Names near the rules are published, capitals first; the manifest there, the output and
-    // staging files are not; a link inside stands for its file. A file keeps its version while its
-    // SHA-256 stays and the previous version is sound (the MD5 misses CR LF for LF and bytes after
-    // a 0x1A, of which both commands warn); a signature is taken over only where it opens with the
-    // key in use. Plain HTTP is said.
+    // staging files are not; a link inside stands for its file. A file keeps a sound version while
+    // its SHA-256 stays (the MD5 misses CR LF for LF and bytes after a 0x1A: both commands warn); a
+    // signature is taken over only where it opens with the key in use. Plain HTTP is warned of.
     void makeWritesTheManifest()
     {
         const QString root = fresh(), r = root + "/r", http = "http://127.0.0.1/c";
@@ -303,6 +302,7 @@ private slots:
         QVERIFY(made.err.startsWith(warning.arg("data/eof.bin").arg(6).arg(9)) &&
                 made.err.contains("\n" + warning.arg("new").arg(0).arg(5)) &&
                 made.err.count('\n') == 3 &&
+                made.err.count("its SHA256 digest and signature cover") == 2 &&
                 made.err.contains("\n" + tool + "hint: installations whose updater predates"));
         versions.remove("Z");
         for (const QString &name :
