@@ -8,7 +8,7 @@
 #include <QDirIterator>
 #include <QTextStream>
 
-#include <openssl/pem.h>
+#include <openssl/evp.h>
 #include <openssl/rsa.h>
 
 QString testDataPath(const QString &relative)
@@ -87,10 +87,7 @@ QByteArray signBlock(const QString &keyPath, const QByteArray &block)
 
 QString signDigest(const QString &digest, const QString &keyPath)
 {
-    const QByteArray signature = signBlock(keyPath, digest.toLatin1());
-    if (signature.isEmpty())
-        qFatal("cannot sign with %s", qPrintable(keyPath));
-    return signature.toBase64();
+    return signBlock(keyPath, digest.toLatin1()).toBase64();
 }
 
 PkeyPointer readPrivateKeyFile(const QString &path)
@@ -98,15 +95,6 @@ PkeyPointer readPrivateKeyFile(const QString &path)
     const QByteArray pem = QFile::exists(path) ? readFile(path) : readTestData(path);
     const BioPointer bio = pemBio(pem.constData(), pem.size());
     return bio ? readPrivateKeyPem(bio.get()) : PkeyPointer();
-}
-
-QByteArray publicKeyPemOf(evp_pkey_st *key)
-{
-    BioPointer bio(BIO_new(BIO_s_mem()));
-    PEM_write_bio_PUBKEY(bio.get(), key);
-    char *data = nullptr;
-    const long size = BIO_get_mem_data(bio.get(), &data);
-    return QByteArray(data, static_cast<int>(size));
 }
 
 PublisherOutcome publish(const QStringList &arguments, PublisherProgress progress)

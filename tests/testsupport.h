@@ -7,9 +7,6 @@
 #include "release/manifest.h"
 #include "tools/publisher.h"
 
-#include <QMap>
-#include <QStringList>
-
 #include <iostream>
 #include <sstream>
 
@@ -30,7 +27,6 @@ QByteArray signBlock(const QString &keyPath, const QByteArray &block);
 QString signDigest(const QString &digest, const QString &keyPath);
 // By path or relative to tests/data; null when the file holds no private key.
 PkeyPointer readPrivateKeyFile(const QString &path);
-QByteArray publicKeyPemOf(evp_pkey_st *key);
 
 // One in-process run of corvantile-publish.
 struct PublisherOutcome
@@ -42,16 +38,12 @@ PublisherOutcome publish(const QStringList &arguments,
                          PublisherProgress progress = PublisherProgress::Quiet);
 
 // Routes std::cout into a string for the lifetime of the object.
-class StandardOutputCapture
+struct StandardOutputCapture
 {
-public:
-    StandardOutputCapture() : previous(std::cout.rdbuf(text.rdbuf())) {}
+    std::ostringstream text;
+    std::streambuf *previous = std::cout.rdbuf(text.rdbuf());
     ~StandardOutputCapture() { std::cout.rdbuf(previous); }
     QString captured() const { return QString::fromStdString(text.str()); }
-
-private:
-    std::ostringstream text;
-    std::streambuf *previous;
 };
 
 #endif
