@@ -311,6 +311,10 @@ private slots:
         QCOMPARE(readFile(r + "/manifest.xml"), expected(r, "1.1.0", versions));
 
         QVERIFY(QFile::rename(r + "/manifest.xml", root + "/1.1.0.xml"));
+        // A release that only drops a file is new to installations.
+        QVERIFY(QFile::rename(r + "/new", root + "/new"));
+        made = run(make("1.1.1") + " --previous ROOT/1.1.0.xml --output ROOT/1.1.1.xml", root);
+        QVERIFY(made.out.startsWith("dropped  new\n") && QFile::rename(root + "/new", r + "/new"));
         made = run(make("1.2.0", http, other) + " --previous ROOT/1.1.0.xml --allow-unchanged",
                    root, PublisherProgress::Shown);
         QVERIFY(made.out.startsWith("0 new, 0 changed, 15 unchanged, 0 dropped since 1.1.0\n"));
