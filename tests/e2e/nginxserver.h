@@ -1,6 +1,8 @@
 // nginx as scripts/nginx-config sets it up (`options`: "--tls", "--directive", ...), serving a
 // release folder below basePath on a loopback port, with its logs in a folder of its own.
-#pragma once
+#ifndef CORVANTILE_E2E_NGINXSERVER_H
+#define CORVANTILE_E2E_NGINXSERVER_H
+
 #include "tests/testsupport.h"
 
 #include <QProcess>
@@ -57,3 +59,5 @@ private:
     QProcess process;
     QString address;
 };
+
+#endif
